@@ -1,0 +1,75 @@
+#include "urltext.h"
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+bool isWhiteSpaceOrNewline(QChar c)
+{
+    // The same set as QChar::isSpace(), spelled out because stored item
+    // hashes depend on it and must not follow a change in Qt.
+    const char16_t unit = c.unicode();
+    if (unit < 0x80)
+        return unit == u' ' || (unit >= u'\t' && unit <= u'\r');
+    if (unit == 0x85)
+        return true;
+    switch (c.category()) {
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool containsWhiteSpaceOrNewline(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), isWhiteSpaceOrNewline);
+}
+
+QStringView trimWhiteSpaceAndNewlines(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isWhiteSpaceOrNewline(text[begin]))
+        ++begin;
+    while (end > begin && isWhiteSpaceOrNewline(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+std::optional<QUrl> urlFromString(const QString &text)
+{
+    // QUrl tolerates some white space even in strict mode (U+00A0 and the
+    // other non-ASCII separators pass as IRI characters), hence the own check.
+    if (text.isEmpty() || containsWhiteSpaceOrNewline(text))
+        return std::nullopt;
+    QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.isEmpty() || url.scheme().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+std::optional<QUrl> feedURL(const QString &text)
+{
+    const auto startsWith = [&text](QLatin1StringView prefix, qsizetype minimumLength) {
+        return text.size() >= minimumLength && text.startsWith(prefix, Qt::CaseInsensitive);
+    };
+    if (startsWith("feed://"_L1, 8))
+        return urlFromString(u"http"_s + QStringView(text).sliced(4));
+    if (startsWith("http://"_L1, 8) || startsWith("https://"_L1, 9))
+        return urlFromString(text);
+    return urlFromString(u"http://"_s + text);
+}
+
+QString urlEncode(const QString &text)
+{
+    // QUrl::toPercentEncoding keeps exactly the RFC 3986 unreserved set and
+    // writes upper-case hex digits.
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+} // namespace corvane

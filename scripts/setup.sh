@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Corvane needs to build, test and run.
+# Idempotent: packages already installed are skipped, and the package lists
+# are refreshed only when something has to be installed.
+set -euo pipefail
+
+packages=(
+  # build, tests, benchmarks
+  cmake ninja-build ccache g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # toolkit
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev qt6-networkauth-dev qtkeychain-qt6-dev
+  # engine libraries
+  libsqlite3-dev sqlite3 libxml2-dev libcurl4-openssl-dev libicu-dev libplist-dev libplist++-dev libcanberra-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
