@@ -1,0 +1,119 @@
+#include "base/urltext.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+namespace {
+
+TEST(UrlText, WhiteSpaceIsUnicodeSeparatorsAndLineBreaks)
+{
+    for (const int unit : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000,
+                            0x2005, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000}) {
+        SCOPED_TRACE(testing::Message() << "U+" << std::hex << unit);
+        EXPECT_TRUE(isWhiteSpaceOrNewline(QChar(char16_t(unit))));
+    }
+    // Controls next to the set, format characters that look blank, a letter.
+    for (const int unit : {0x00, 0x08, 0x0E, 0x1C, 0x1F, 0x7F, 0x180E, 0x200B, 0x2060, 0xFEFF,
+                            0xD800, 0x61}) {
+        SCOPED_TRACE(testing::Message() << "U+" << std::hex << unit);
+        EXPECT_FALSE(isWhiteSpaceOrNewline(QChar(char16_t(unit))));
+    }
+}
+
+TEST(UrlText, TrimRemovesWhiteSpaceAtBothEndsOnly)
+{
+    const struct { const char *name; QString text; QString expected; } rows[] = {
+        {"spaces and line breaks", u" \r\n a b \t"_s, u"a b"_s},
+        {"Unicode separators", u"\u2028\u00A0a\u3000\u0085"_s, u"a"_s},
+        {"all white", u" \u2029 "_s, u""_s},
+        {"nothing to trim", u"a"_s, u"a"_s},
+        {"zero-width space stays", u"\u200Ba\u200B"_s, u"\u200Ba\u200B"_s},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(trimWhiteSpaceAndNewlines(row.text), row.expected);
+    }
+}
+
+TEST(UrlText, OnlyWellFormedAbsoluteUrlsParse)
+{
+    const struct { const char *name; QString text; bool parses; } rows[] = {
+        {"http", u"http://host/a?b=c#d"_s, true},
+        {"mailto", u"mailto:a@b.example"_s, true},
+        {"IRI with non-ASCII path", u"http://host/\u00E9"_s, true},
+        {"IPv6 host", u"http://[::1]/"_s, true},
+        {"empty", u""_s, false},
+        {"relative path", u"host/rss"_s, false},
+        {"absolute path", u"/a/b"_s, false},
+        {"space in path", u"http://host/a b"_s, false},
+        {"trailing newline", u"http://host/a\n"_s, false},
+        {"no-break space QUrl would accept", u"http://host/a\u00A0b"_s, false},
+        {"line separator QUrl would accept", u"http://host/a\u2028"_s, false},
+        {"bad percent escape", u"http://host/%zz"_s, false},
+        {"port out of range", u"http://host:99999/"_s, false},
+        {"character not allowed in path", u"http://host/a<b>"_s, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::optional<QUrl> url = urlFromString(row.text);
+        EXPECT_EQ(url.has_value(), row.parses);
+        if (url) {
+            EXPECT_FALSE(url->scheme().isEmpty());
+        }
+    }
+}
+
+TEST(FeedUrl, NormalisesTypedAddresses)
+{
+    const struct { const char *name; QString text; std::optional<QString> expected; } rows[] = {
+        {"feed scheme in upper case", u"FEED://host/rss"_s, u"http://host/rss"_s},
+        {"shortest feed address", u"feed://x"_s, u"http://x"_s},
+        {"https kept", u"HTTPS://host/rss"_s, u"https://host/rss"_s},
+        {"http kept", u"http://host/rss?a=1"_s, u"http://host/rss?a=1"_s},
+        {"shortest http address", u"http://x"_s, u"http://x"_s},
+        {"no scheme", u"host/rss"_s, u"http://host/rss"_s},
+        {"other scheme gets the prefix too", u"ftp://x"_s, u"http://ftp://x"_s},
+        // Too short for their rules, so these get the prefix and name a host
+        // "feed", "http" or "https".
+        {"feed:// alone", u"feed://"_s, u"http://feed://"_s},
+        {"http:// alone", u"http://"_s, u"http://http://"_s},
+        {"https:// alone", u"https://"_s, u"http://https://"_s},
+        {"empty", u""_s, std::nullopt},
+        {"no host", u"http:///rss"_s, std::nullopt},
+        {"space", u"host/my rss"_s, std::nullopt},
+        {"space after feed scheme", u"feed://host/my rss"_s, std::nullopt},
+        {"leading space", u" http://host/rss"_s, std::nullopt},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::optional<QUrl> url = feedURL(row.text);
+        ASSERT_EQ(url.has_value(), row.expected.has_value());
+        if (url) {
+            EXPECT_EQ(*url, QUrl(*row.expected, QUrl::StrictMode)) << qPrintable(url->toString());
+        }
+    }
+}
+
+TEST(UrlEncode, EncodesEverythingButUnreservedAsUtf8)
+{
+    const struct { const char *name; QString text; QString expected; } rows[] = {
+        {"mixed", u"a b&c/d~"_s, u"a%20b%26c%2Fd~"_s},
+        {"two-byte UTF-8", u"\u00E9"_s, u"%C3%A9"_s},
+        {"four-byte UTF-8", u"\U0001F600"_s, u"%F0%9F%98%80"_s},
+        {"percent encoded again", u"%41"_s, u"%2541"_s},
+        {"reserved set", u"!*'();:@&=+$,/?%#[]"_s,
+         u"%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D"_s},
+        {"unreserved kept", u"AZaz09-._~"_s, u"AZaz09-._~"_s},
+        {"controls", QStringView(u"\0\n\x7F", 3).toString(), u"%00%0A%7F"_s},
+        {"empty", u""_s, u""_s},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(urlEncode(row.text), row.expected);
+    }
+}
+
+} // namespace
+} // namespace corvane

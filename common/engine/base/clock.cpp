@@ -2,6 +2,8 @@
 
 #include "settings.h"
 
+#include <QCoreApplication>
+
 namespace corvane {
 
 namespace {
@@ -27,7 +29,12 @@ Clock::~Clock()
 Clock &Clock::sharedClock()
 {
     // Never destroyed: stamps may still be taken while the process exits.
-    static Clock *clock = new Clock(Settings::shared());
+    static Clock *clock = [] {
+        auto *c = new Clock(Settings::shared());
+        // Write the last stamp before the application object goes away.
+        qAddPostRoutine([] { Clock::sharedClock().flush(); });
+        return c;
+    }();
     return *clock;
 }
 

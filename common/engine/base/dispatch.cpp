@@ -158,7 +158,10 @@ SerialQueue::~SerialQueue()
 {
     CORVANE_ASSERT(!isCurrent(), "a serial queue cannot be destroyed from its own thread");
     QThread *thread = m_thread.get();
-    async([thread] { thread->quit(); });
+    if (QCoreApplication::instance())
+        async([thread] { thread->quit(); });
+    else
+        thread->quit(); // process exit: events are no longer delivered, so stop at once
     // The context is deleted on its thread as the loop ends (deleteLater on finished).
     m_thread->wait();
 }

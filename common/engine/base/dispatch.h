@@ -40,7 +40,7 @@ private:
 // time in the order they were submitted. Timers and network objects created
 // inside a task live on that thread. Destroying the queue runs the tasks
 // already submitted, then stops the thread; tasks still waiting in after()
-// are dropped.
+// are dropped, and so is everything once the application object is gone.
 class SerialQueue final : public Queue
 {
 public:

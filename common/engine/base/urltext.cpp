@@ -58,11 +58,21 @@ std::optional<QUrl> feedURL(const QString &text)
     const auto startsWith = [&text](QLatin1StringView prefix, qsizetype minimumLength) {
         return text.size() >= minimumLength && text.startsWith(prefix, Qt::CaseInsensitive);
     };
+    QString normalised;
     if (startsWith("feed://"_L1, 8))
-        return urlFromString(u"http"_s + QStringView(text).sliced(4));
-    if (startsWith("http://"_L1, 8) || startsWith("https://"_L1, 9))
-        return urlFromString(text);
-    return urlFromString(u"http://"_s + text);
+        normalised = u"http"_s + QStringView(text).sliced(4);
+    else if (startsWith("http://"_L1, 8) || startsWith("https://"_L1, 9))
+        normalised = text;
+    else
+        normalised = u"http://"_s + text;
+
+    // Every result is an http or https URL, and one with an empty host is
+    // invalid for that scheme (RFC 9110, section 4.2.1); without this check an
+    // empty text would come out as "http://".
+    std::optional<QUrl> url = urlFromString(normalised);
+    if (url && url->host().isEmpty())
+        return std::nullopt;
+    return url;
 }
 
 QString urlEncode(const QString &text)

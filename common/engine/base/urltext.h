@@ -25,7 +25,8 @@ std::optional<QUrl> urlFromString(const QString &text);
 
 // The URL of a feed address as typed, pasted or dropped: "feed://" becomes
 // "http://", an address starting with "http://" or "https://" is kept, and
-// anything else gets "http://" in front. None when the result does not parse.
+// anything else gets "http://" in front. None when the result does not parse
+// or names no host.
 std::optional<QUrl> feedURL(const QString &text);
 
 // The text's UTF-8 bytes with everything but A-Z, a-z, 0-9 and "-._~" written

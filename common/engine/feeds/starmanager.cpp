@@ -1,0 +1,48 @@
+#include "starmanager.h"
+
+#include "store/context.h"
+#include "store/dataitem.h"
+#include "store/storemanager.h"
+
+#include "base/notificationcenter.h"
+
+namespace corvane {
+
+const char kStarChangedNotificationName[] = "NotificationStarChanged";
+
+StarManager::StarManager(StoreManager &stores)
+    : m_stores(stores)
+{
+}
+
+bool StarManager::isStarred(const DataItem *item)
+{
+    return item->isStarred();
+}
+
+void StarManager::starItem(DataItem *item)
+{
+    item->setStarred(true);
+    item->context()->save();
+    NotificationCenter::defaultCenter().post(QString::fromLatin1(kStarChangedNotificationName), item);
+}
+
+void StarManager::unstarItem(DataItem *item)
+{
+    item->setStarred(false);
+    item->context()->save();
+}
+
+void StarManager::removeAll()
+{
+    Context *background = m_stores.contextBackground();
+    background->performBlockConfined([this, background] {
+        const QList<DataItem *> starred = background->fetchAs<DataItem>(
+            Query{Entity::DataItem, Predicate::equal(QStringLiteral("starred"), true)});
+        for (DataItem *item : starred)
+            item->setStarred(false);
+        m_stores.processChangesFromContext(background);
+    });
+}
+
+} // namespace corvane

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "store/predicate.h"
+#include "store/query.h"
+
+#include "base/date.h"
+
+#include <QList>
+
+#include <functional>
+
+namespace corvane {
+
+class Context;
+class DataItem;
+class Record;
+class StoreManager;
+
+// Which stored items the user sees. Items are limited per subscription by
+// its age limit (hides and, through trimming, deletes) and its count limit
+// (only hides); starred items escape both.
+namespace visibleitems {
+
+// orderingDate desc, originalDate desc, guid asc, itemHash asc.
+QList<SortDescriptor> sortDescriptors();
+
+// The visible items matching the predicate, in the given order, from the
+// context (on its queue).
+QList<DataItem *> visibleDataItems(const Predicate &predicate, const QList<SortDescriptor> &sort,
+                                   Context *context, Date now = currentDate());
+qint64 visibleDataItemsCount(const Predicate &predicate, Context *context, Date now = currentDate());
+// Fetches on the caller's queue (the main context's), then filters and
+// delivers on the main queue.
+void visibleDataItemsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
+                               std::function<void(QList<DataItem *>)> block);
+
+// The unread visible items of a category or a subscription (or, for any
+// other record or none, of everything), counted in the background context on
+// its queue.
+qint64 countForItemFromBackground(StoreManager &stores, const Record *record, bool onlyToday,
+                                  const Predicate &extraPredicate = Predicate(), Date now = currentDate());
+
+} // namespace visibleitems
+} // namespace corvane

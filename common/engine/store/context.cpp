@@ -1,0 +1,623 @@
+#include "context.h"
+
+#include "contextmanager.h"
+#include "keywordhelper.h"
+#include "objectstore.h"
+#include "recordfactory.h"
+
+#include "base/corvaneassert.h"
+#include "base/dispatch.h"
+#include "base/log.h"
+#include "base/notificationcenter.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+const QString kContextDidSaveNotification = QStringLiteral("ContextDidSave");
+
+namespace {
+
+constexpr Entity kSaveOrder[] = {Entity::Category, Entity::Datasource, Entity::DataItem, Entity::Keyword};
+constexpr qsizetype kIdsPerStatement = 500;
+
+QByteArray columnList(const EntityDescription &d)
+{
+    QByteArray columns = d.table + ".id";
+    for (const Attribute &a : d.attributes)
+        columns += ", " + d.table + ".\"" + a.name.toUtf8() + '"';
+    return columns;
+}
+
+QVariant bindable(const QVariant &value)
+{
+    if (value.metaType() != QMetaType::fromType<ObjectID>())
+        return value;
+    const qint64 row = value.value<ObjectID>().row;
+    return row > 0 ? QVariant(row) : QVariant();
+}
+
+std::vector<QVariant> rowValues(const EntityDescription &d, const SqliteStatement &statement, int firstColumn)
+{
+    std::vector<QVariant> values(size_t(d.attributes.size()));
+    for (int i = 0; i < d.attributes.size(); ++i) {
+        const Attribute &a = d.attributes[i];
+        const QVariant raw = statement.column(firstColumn + i);
+        if (a.type == AttributeType::ToOne)
+            values[size_t(i)] = raw.isValid() ? QVariant::fromValue(ObjectID{a.target, raw.toLongLong()}) : QVariant();
+        else
+            values[size_t(i)] = normalizedAttributeValue(a.type, raw);
+    }
+    return values;
+}
+
+int kindOf(Entity entity, const std::vector<QVariant> &values)
+{
+    return entity == Entity::Datasource ? int(values[0].toLongLong()) : 0;
+}
+
+} // namespace
+
+bool SaveInfo::touched(Entity entity) const
+{
+    for (const auto *list : {&inserted, &updated, &deleted})
+        for (const ObjectID &id : *list)
+            if (id.entity == entity)
+                return true;
+    return false;
+}
+
+Context::Context(ObjectStore &store, const QString &name)
+    : m_store(store)
+    , m_name(name)
+{
+    QString error;
+    if (!m_store.openConnection(m_db, &error))
+        logLine(QStringLiteral("error opening a connection to the store: %1").arg(error));
+}
+
+Context::~Context()
+{
+    KeywordHelper::shared().forgetContext(this);
+    ContextManager::shared().unregisterContext(this);
+}
+
+void Context::setQueue(dispatch::Queue *queue)
+{
+    ContextManager::shared().registerContext(this, queue);
+}
+
+dispatch::Queue &Context::queue() const
+{
+    dispatch::Queue *queue = ContextManager::shared().queueForContext(this);
+    CORVANE_ASSERT(queue, "queues must have been initialized by now");
+    return *queue;
+}
+
+void Context::performBlockConfined(std::function<void()> block)
+{
+    queue().async([this, block = std::move(block)] {
+        std::lock_guard guard(m_lock);
+        block();
+    });
+}
+
+void Context::performBlockConfinedAndWait(const std::function<void()> &block)
+{
+    dispatch::Queue &q = queue();
+    const auto run = [this, &block] {
+        std::lock_guard guard(m_lock);
+        block();
+    };
+    if (q.isCurrent())
+        run();
+    else
+        q.sync(run);
+}
+
+Record *Context::create(ObjectID id, int kind)
+{
+    std::unique_ptr<Record> record = makeRecord(this, id, kind);
+    Record *raw = record.get();
+    m_objects.emplace(id, std::move(record));
+    return raw;
+}
+
+Record *Context::insertObject(Entity entity, int kind)
+{
+    Record *record = create(ObjectID{entity, m_nextTemporaryRow--}, kind);
+    const EntityDescription &d = describe(entity);
+    for (int i = 0; i < d.attributes.size(); ++i)
+        record->m_values[size_t(i)] = normalizedAttributeValue(d.attributes[i].type, QVariant());
+    if (entity == Entity::Datasource)
+        record->m_values[0] = qint64(kind);
+    record->m_loaded = true;
+    record->m_inserted = true;
+    m_changedObjects.insert(record);
+    record->awakeFromInsert();
+    return record;
+}
+
+void Context::deleteObject(Record *record)
+{
+    if (!record || record->m_deleted)
+        return;
+    CORVANE_ASSERT(record->context() == this, "deleting a record of another context");
+    record->prepareForDeletion();
+    record->m_deleted = true;
+    m_changedObjects.insert(record);
+    cascadeDelete(record);
+}
+
+// Registered records that depend on a deleted one follow it: a subscription's
+// items are deleted with it; a category's subscriptions move to the top level.
+void Context::cascadeDelete(Record *record)
+{
+    const ObjectID id = record->objectID();
+    if (id.entity != Entity::Datasource && id.entity != Entity::Category)
+        return;
+    const Entity dependent = id.entity == Entity::Datasource ? Entity::DataItem : Entity::Datasource;
+    const int attribute = describe(dependent).indexOf(id.entity == Entity::Datasource ? u"datasource" : u"category");
+    const QList<Record *> registered = registeredObjects();
+    for (Record *other : registered) {
+        if (other->entity() != dependent || other->m_deleted || !other->m_loaded)
+            continue;
+        if (other->m_values[size_t(attribute)].value<ObjectID>() != id)
+            continue;
+        if (dependent == Entity::DataItem)
+            deleteObject(other);
+        else
+            other->setValue(attribute, QVariant());
+    }
+}
+
+void Context::recordChanged(Record *record)
+{
+    m_changedObjects.insert(record);
+}
+
+bool Context::readRow(ObjectID id, std::vector<QVariant> &values)
+{
+    const EntityDescription &d = describe(id.entity);
+    SqliteStatement statement = m_db.prepare("SELECT " + columnList(d) + " FROM " + d.table + " WHERE id = ?");
+    statement.bind(1, id.row);
+    if (!statement.step())
+        return false;
+    values = rowValues(d, statement, 1);
+    return true;
+}
+
+void Context::loadValues(Record *record)
+{
+    std::vector<QVariant> values;
+    if (!record->m_inserted && readRow(record->objectID(), values)) {
+        record->m_values = std::move(values);
+    } else {
+        // The row is gone: the record reads as empty, as a fault of a
+        // deleted object would.
+        const EntityDescription &d = record->description();
+        for (int i = 0; i < d.attributes.size(); ++i)
+            record->m_values[size_t(i)] = normalizedAttributeValue(d.attributes[i].type, QVariant());
+    }
+    record->m_loaded = true;
+}
+
+Record *Context::registerLoaded(ObjectID id, int kind, std::vector<QVariant> &&values)
+{
+    Record *record = create(id, kind);
+    record->m_values = std::move(values);
+    record->m_loaded = true;
+    return record;
+}
+
+Record *Context::objectRegistered(ObjectID id) const
+{
+    const auto it = m_objects.find(id);
+    return it == m_objects.end() ? nullptr : it->second.get();
+}
+
+QList<Record *> Context::registeredObjects() const
+{
+    QList<Record *> list;
+    list.reserve(m_objects.size());
+    for (const auto &[id, record] : m_objects)
+        list.append(record.get());
+    return list;
+}
+
+Record *Context::objectWithID(ObjectID id)
+{
+    if (Record *record = objectRegistered(id))
+        return record;
+    if (id.row <= 0)
+        return nullptr;
+    std::vector<QVariant> values;
+    if (id.entity == Entity::Datasource) {
+        // The record class depends on the row's kind, so read it now.
+        if (!readRow(id, values))
+            return nullptr;
+        return registerLoaded(id, kindOf(id.entity, values), std::move(values));
+    }
+    return create(id, 0);
+}
+
+Record *Context::existingObject(ObjectID id)
+{
+    Record *record = objectRegistered(id);
+    if (record)
+        return record->m_deleted ? nullptr : record;
+    if (id.row <= 0)
+        return nullptr;
+    std::vector<QVariant> values;
+    if (!readRow(id, values))
+        return nullptr;
+    return registerLoaded(id, kindOf(id.entity, values), std::move(values));
+}
+
+QList<Record *> Context::fetch(const Query &query)
+{
+    const EntityDescription &d = describe(query.entity);
+    QList<Record *> pending;
+    if (query.includesPendingChanges)
+        for (Record *record : std::as_const(m_changedObjects))
+            if (record->entity() == query.entity)
+                pending.append(record);
+
+    // With pending records in play, limit and offset apply to the merged list.
+    Query sqlQuery = query;
+    if (!pending.isEmpty()) {
+        sqlQuery.fetchLimit = 0;
+        sqlQuery.fetchOffset = 0;
+    }
+    const SqlFragment select = selectSql(sqlQuery, columnList(d));
+    SqliteStatement statement = m_db.prepare(select.sql);
+    statement.bindAll(select.parameters);
+
+    QList<Record *> result;
+    while (statement.step()) {
+        const ObjectID id{query.entity, statement.columnInt64(0)};
+        if (Record *record = objectRegistered(id)) {
+            if (record->m_deleted && query.includesPendingChanges)
+                continue;
+            if (query.includesPendingChanges && record->hasChanges())
+                continue; // judged below on its in-memory values
+            if (!record->m_loaded) {
+                record->m_values = rowValues(d, statement, 1);
+                record->m_loaded = true;
+            }
+            result.append(record);
+        } else {
+            std::vector<QVariant> values = rowValues(d, statement, 1);
+            const int kind = kindOf(query.entity, values);
+            result.append(registerLoaded(id, kind, std::move(values)));
+        }
+    }
+
+    if (!pending.isEmpty()) {
+        for (Record *record : std::as_const(pending)) {
+            if (record->m_deleted)
+                continue;
+            if (query.predicate.evaluate([record](QStringView key) { return record->valueForKeyPath(key); }))
+                result.append(record);
+        }
+        if (!query.sortDescriptors.isEmpty())
+            std::stable_sort(result.begin(), result.end(), [&](Record *a, Record *b) {
+                return lessThanForSort(query.sortDescriptors,
+                                       [a](QStringView key) { return a->valueForKeyPath(key); },
+                                       [b](QStringView key) { return b->valueForKeyPath(key); });
+            });
+        if (query.fetchOffset > 0)
+            result.remove(0, std::min<qsizetype>(query.fetchOffset, result.size()));
+        if (query.fetchLimit > 0 && result.size() > query.fetchLimit)
+            result.resize(query.fetchLimit);
+    }
+
+    if (query.prefetchDatasource && query.entity == Entity::DataItem) {
+        const int attribute = describe(Entity::DataItem).indexOf(u"datasource");
+        QList<qint64> missing;
+        QSet<qint64> seen;
+        for (Record *item : std::as_const(result)) {
+            const ObjectID target = item->m_values[size_t(attribute)].value<ObjectID>();
+            if (target.row > 0 && !seen.contains(target.row) && !objectRegistered(target)) {
+                seen.insert(target.row);
+                missing.append(target.row);
+            }
+        }
+        const EntityDescription &ds = describe(Entity::Datasource);
+        for (qsizetype start = 0; start < missing.size(); start += kIdsPerStatement) {
+            const qsizetype n = std::min(kIdsPerStatement, missing.size() - start);
+            QByteArray sql = "SELECT " + columnList(ds) + " FROM datasource WHERE id IN (?";
+            for (qsizetype i = 1; i < n; ++i)
+                sql += ",?";
+            sql += ")";
+            SqliteStatement load = m_db.prepare(sql);
+            for (qsizetype i = 0; i < n; ++i)
+                load.bind(int(i + 1), missing[start + i]);
+            while (load.step()) {
+                std::vector<QVariant> values = rowValues(ds, load, 1);
+                const int kind = kindOf(Entity::Datasource, values);
+                registerLoaded(ObjectID{Entity::Datasource, load.columnInt64(0)}, kind, std::move(values));
+            }
+        }
+    }
+    return result;
+}
+
+qint64 Context::count(const Query &query)
+{
+    if (query.includesPendingChanges)
+        for (Record *record : std::as_const(m_changedObjects))
+            if (record->entity() == query.entity)
+                return fetch(query).size();
+    const SqlFragment select = countSql(query);
+    return m_db.scalar(select.sql, select.parameters).toLongLong();
+}
+
+void Context::refresh(Record *record, bool merge)
+{
+    if (!record || record->context() != this || record->m_inserted)
+        return;
+    if (!merge) {
+        record->m_changed.clear();
+        record->m_deleted = false;
+        m_changedObjects.remove(record);
+        const bool wasLoaded = record->m_loaded;
+        record->m_loaded = false;
+        if (wasLoaded)
+            record->didTurnIntoFault();
+        return;
+    }
+    std::vector<QVariant> values;
+    if (!readRow(record->objectID(), values))
+        return;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (!record->m_changed.contains(int(i)))
+            record->m_values[i] = std::move(values[i]);
+    record->m_loaded = true;
+}
+
+void Context::reset()
+{
+    KeywordHelper::shared().forgetContext(this);
+    m_changedObjects.clear();
+    for (auto &[id, record] : m_objects)
+        if (record->m_loaded)
+            record->didTurnIntoFault();
+    m_objects.clear();
+    m_gone.clear();
+}
+
+bool Context::hasChanges() const
+{
+    return !m_changedObjects.isEmpty();
+}
+
+void Context::unregister(ObjectID id)
+{
+    auto it = m_objects.find(id);
+    if (it == m_objects.end())
+        return;
+    std::unique_ptr<Record> record = std::move(it->second);
+    m_objects.erase(it);
+    m_changedObjects.remove(record.get());
+    record->m_deleted = true;
+    // Callers may still hold the pointer; it stays valid until reset().
+    m_gone.push_back(std::move(record));
+}
+
+bool Context::save(QString *error)
+{
+    if (m_changedObjects.isEmpty())
+        return true;
+
+    // Save hooks may change further records; run them until no record is
+    // left whose hook has not run in this save.
+    QSet<Record *> prepared;
+    for (int round = 0; round < 16; ++round) {
+        bool ranHook = false;
+        const QList<Record *> changed(m_changedObjects.cbegin(), m_changedObjects.cend());
+        for (Record *record : changed) {
+            if (prepared.contains(record))
+                continue;
+            prepared.insert(record);
+            if (!record->m_deleted) {
+                record->willSave();
+                ranHook = true;
+            }
+        }
+        if (!ranHook)
+            break;
+    }
+
+    QList<Record *> inserted, updated, deleted;
+    for (Entity entity : kSaveOrder)
+        for (Record *record : std::as_const(m_changedObjects)) {
+            if (record->entity() != entity)
+                continue;
+            if (record->m_deleted)
+                deleted.append(record);
+            else if (record->m_inserted)
+                inserted.append(record);
+            else if (!record->m_changed.isEmpty())
+                updated.append(record);
+        }
+    // Inserts must follow the targets of their relationships; sort by
+    // temporary id within an entity so creation order is kept.
+    std::stable_sort(inserted.begin(), inserted.end(), [](Record *a, Record *b) {
+        if (a->entity() != b->entity())
+            return int(a->entity()) < int(b->entity());
+        return a->objectID().row > b->objectID().row;
+    });
+
+    if (!writeChanges(inserted, updated, deleted, error))
+        return false;
+
+    SaveInfo info;
+    for (Record *record : std::as_const(inserted))
+        info.inserted.append(record->objectID());
+    for (Record *record : std::as_const(updated))
+        info.updated.append(record->objectID());
+    for (Record *record : std::as_const(deleted))
+        if (!record->m_inserted)
+            info.deleted.append(record->objectID());
+
+    m_changedObjects.clear();
+    for (Record *record : std::as_const(inserted)) {
+        record->m_inserted = false;
+        record->m_changed.clear();
+    }
+    for (Record *record : std::as_const(updated))
+        record->m_changed.clear();
+    for (Record *record : std::as_const(inserted))
+        record->didSave();
+    for (Record *record : std::as_const(updated))
+        record->didSave();
+    for (Record *record : std::as_const(deleted)) {
+        record->didSave();
+        unregister(record->objectID());
+    }
+
+    NotificationCenter::defaultCenter().post(kContextDidSaveNotification, this,
+                                             {{QStringLiteral("info"), QVariant::fromValue(info)}});
+    return true;
+}
+
+bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, QList<Record *> &deleted,
+                           QString *error)
+{
+    const auto fail = [&] {
+        const QString message = m_db.errorString();
+        m_db.exec("ROLLBACK");
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (!m_db.exec("BEGIN IMMEDIATE"))
+        return fail();
+
+    QHash<ObjectID, ObjectID> permanent; // temporary id -> row id
+    const auto resolved = [&permanent](const QVariant &value) {
+        if (value.metaType() != QMetaType::fromType<ObjectID>())
+            return value;
+        const ObjectID id = value.value<ObjectID>();
+        return id.isTemporary() ? QVariant::fromValue(permanent.value(id, ObjectID{id.entity, 0})) : value;
+    };
+
+    for (Record *record : std::as_const(inserted)) {
+        const EntityDescription &d = record->description();
+        QByteArray sql = "INSERT INTO " + d.table + " (";
+        QByteArray marks;
+        for (int i = 0; i < d.attributes.size(); ++i) {
+            sql += (i ? ", \"" : "\"") + d.attributes[i].name.toUtf8() + '"';
+            marks += i ? ", ?" : "?";
+        }
+        sql += ") VALUES (" + marks + ")";
+        SqliteStatement statement = m_db.prepare(sql);
+        for (int i = 0; i < d.attributes.size(); ++i) {
+            QVariant &slot = record->m_values[size_t(i)];
+            slot = resolved(slot);
+            statement.bind(i + 1, bindable(slot));
+        }
+        if (!statement.isValid() || !statement.exec())
+            return fail();
+        permanent.insert(record->objectID(), ObjectID{record->entity(), m_db.lastInsertRowId()});
+    }
+
+    for (Record *record : std::as_const(updated)) {
+        const EntityDescription &d = record->description();
+        QList<int> columns(record->m_changed.cbegin(), record->m_changed.cend());
+        std::sort(columns.begin(), columns.end());
+        QByteArray sql = "UPDATE " + d.table + " SET ";
+        for (int i = 0; i < columns.size(); ++i)
+            sql += (i ? ", \"" : "\"") + d.attributes[columns[i]].name.toUtf8() + "\" = ?";
+        sql += " WHERE id = ?";
+        SqliteStatement statement = m_db.prepare(sql);
+        for (int i = 0; i < columns.size(); ++i) {
+            QVariant &slot = record->m_values[size_t(columns[i])];
+            slot = resolved(slot);
+            statement.bind(i + 1, bindable(slot));
+        }
+        statement.bind(int(columns.size()) + 1, record->objectID().row);
+        if (!statement.isValid() || !statement.exec())
+            return fail();
+    }
+
+    for (Record *record : std::as_const(deleted)) {
+        if (record->m_inserted)
+            continue;
+        SqliteStatement statement = m_db.prepare("DELETE FROM " + record->description().table + " WHERE id = ?");
+        statement.bind(1, record->objectID().row);
+        if (!statement.isValid() || !statement.exec())
+            return fail();
+    }
+
+    if (!m_db.exec("COMMIT"))
+        return fail();
+
+    // The rows exist now: move inserted records to their permanent ids.
+    for (Record *record : std::as_const(inserted)) {
+        const ObjectID temporary = record->objectID();
+        auto node = m_objects.extract(temporary);
+        node.key() = permanent.value(temporary);
+        node.mapped()->m_id = node.key();
+        m_objects.insert(std::move(node));
+    }
+    // Inserted-then-deleted records never reached the store.
+    for (Record *record : std::as_const(deleted))
+        if (record->m_inserted)
+            record->m_changed.clear();
+    return true;
+}
+
+void Context::mergeChanges(const SaveInfo &info)
+{
+    for (const ObjectID &id : info.updated) {
+        Record *record = objectRegistered(id);
+        if (!record || !record->m_loaded || record->m_deleted)
+            continue;
+        std::vector<QVariant> values;
+        if (!readRow(id, values)) {
+            unregister(id);
+            continue;
+        }
+        for (size_t i = 0; i < values.size(); ++i)
+            if (!record->m_changed.contains(int(i)))
+                record->m_values[i] = std::move(values[i]);
+    }
+    for (const ObjectID &id : info.deleted)
+        if (objectRegistered(id))
+            unregister(id);
+    dropCascaded(info.deleted);
+}
+
+// Rows the store deleted or changed along with a deleted record: items of a
+// deleted subscription are gone; subscriptions of a deleted category are now
+// at the top level.
+void Context::dropCascaded(const QList<ObjectID> &deleted)
+{
+    QSet<ObjectID> datasources, categories;
+    for (const ObjectID &id : deleted) {
+        if (id.entity == Entity::Datasource)
+            datasources.insert(id);
+        else if (id.entity == Entity::Category)
+            categories.insert(id);
+    }
+    if (datasources.isEmpty() && categories.isEmpty())
+        return;
+    const int itemDatasource = describe(Entity::DataItem).indexOf(u"datasource");
+    const int datasourceCategory = describe(Entity::Datasource).indexOf(u"category");
+    const QList<Record *> registered = registeredObjects();
+    for (Record *record : registered) {
+        if (!record->m_loaded)
+            continue;
+        if (record->entity() == Entity::DataItem
+            && datasources.contains(record->m_values[size_t(itemDatasource)].value<ObjectID>()))
+            unregister(record->objectID());
+        else if (record->entity() == Entity::Datasource
+                 && categories.contains(record->m_values[size_t(datasourceCategory)].value<ObjectID>())
+                 && !record->m_changed.contains(datasourceCategory))
+            record->m_values[size_t(datasourceCategory)] = QVariant();
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "objectid.h"
+#include "query.h"
+#include "record.h"
+#include "sqlitedatabase.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+
+#include <functional>
+#include <unordered_map>
+#include <memory>
+#include <mutex>
+
+namespace corvane {
+
+class ObjectStore;
+namespace dispatch { class Queue; }
+
+// What one save changed, posted as the did-save notification and handed to
+// the other context's mergeChanges().
+struct SaveInfo
+{
+    QList<ObjectID> inserted;
+    QList<ObjectID> updated;
+    QList<ObjectID> deleted;
+    bool touched(Entity entity) const;
+};
+
+// The did-save notification: object = the context, userInfo "info" = SaveInfo.
+extern const QString kContextDidSaveNotification;
+
+// A working set of records over the store: the identity map (one record per
+// ObjectID), change tracking, fetching, and saving in one transaction.
+//
+// A context is confined to one queue and touched only there. It owns its
+// records; pointers stay valid until the record is deleted and saved, the
+// record is dropped by a merge, or the context is reset.
+//
+// Record states and their transitions:
+//   inserted (temporary id) --save()--> saved (row id, loaded)
+//   saved --refresh(false)--> fault --first access--> loaded
+//   saved/fault --deleteObject()--> deleted --save()--> gone (unregistered)
+//   any --reset()--> gone
+class Context
+{
+public:
+    Context(ObjectStore &store, const QString &name);
+    ~Context();
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
+
+    ObjectStore &store() const { return m_store; }
+    const QString &name() const { return m_name; }
+
+    // The queue the context is confined to (registered with the ContextManager).
+    void setQueue(dispatch::Queue *queue);
+    dispatch::Queue &queue() const;
+    void performBlockConfined(std::function<void()> block);
+    void performBlockConfinedAndWait(const std::function<void()> &block);
+
+    template<typename T>
+    T *insert()
+    {
+        return static_cast<T *>(insertObject(T::kEntity, T::kKind));
+    }
+    Record *insertObject(Entity entity, int kind = 0);
+    void deleteObject(Record *record);
+
+    QList<Record *> fetch(const Query &query);
+    template<typename T>
+    QList<T *> fetchAs(const Query &query)
+    {
+        QList<T *> result;
+        for (Record *r : fetch(query))
+            result.append(static_cast<T *>(r));
+        return result;
+    }
+    qint64 count(const Query &query);
+
+    // The record if it exists in the store (or is inserted here), loaded; else null.
+    Record *existingObject(ObjectID id);
+    // The registered record, or null; never touches the store.
+    Record *objectRegistered(ObjectID id) const;
+    // A registered record or a new fault for the id, without checking that the row exists.
+    Record *objectWithID(ObjectID id);
+    QList<Record *> registeredObjects() const;
+
+    // merge = false: drop the values and pending changes (the record becomes
+    // a fault). merge = true: reload the values that have no pending change.
+    void refresh(Record *record, bool merge);
+    void reset();
+
+    bool hasChanges() const;
+    bool save(QString *error = nullptr);
+
+    // Brings in another context's save: registered records reload the values
+    // they did not change themselves (in-memory values win property by
+    // property); deleted ones are dropped.
+    void mergeChanges(const SaveInfo &info);
+
+    SqliteDatabase &database() { return m_db; }
+
+private:
+    friend class Record;
+
+    void loadValues(Record *record);
+    bool readRow(ObjectID id, std::vector<QVariant> &values);
+    Record *registerLoaded(ObjectID id, int kind, std::vector<QVariant> &&values);
+    Record *create(ObjectID id, int kind);
+    void recordChanged(Record *record);
+    void unregister(ObjectID id);
+    void cascadeDelete(Record *record);
+    void dropCascaded(const QList<ObjectID> &deleted);
+    bool writeChanges(QList<Record *> &inserted, QList<Record *> &updated, QList<Record *> &deleted,
+                      QString *error);
+
+    ObjectStore &m_store;
+    QString m_name;
+    SqliteDatabase m_db;
+    std::recursive_mutex m_lock;
+    struct IdHash
+    {
+        size_t operator()(const ObjectID &id) const noexcept { return qHash(id); }
+    };
+    std::unordered_map<ObjectID, std::unique_ptr<Record>, IdHash> m_objects;
+    QSet<Record *> m_changedObjects;
+    std::vector<std::unique_ptr<Record>> m_gone; // unregistered, kept alive until reset()
+    qint64 m_nextTemporaryRow = -1;
+};
+
+} // namespace corvane
+
+Q_DECLARE_METATYPE(corvane::SaveInfo)

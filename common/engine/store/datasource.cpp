@@ -1,0 +1,315 @@
+#include "datasource.h"
+
+#include "applifetimepropertymanager.h"
+#include "category.h"
+#include "context.h"
+#include "dataitem.h"
+#include "objectstore.h"
+#include "storehooks.h"
+
+#include "base/clock.h"
+#include "base/corvaneassert.h"
+#include "base/digest.h"
+#include "base/dispatch.h"
+#include "base/notificationcenter.h"
+#include "base/settings.h"
+#include "base/urltext.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace corvane {
+
+namespace {
+
+const QString kWasDisplayed = QStringLiteral("wasDisplayed");
+const QString kEverUpdatedThisRun = QStringLiteral("everUpdatedThisRun");
+const QString kLastRateLimitRemaining = QStringLiteral("lastRateLimitRemaining");
+const QString kSoonestPossibleRefresh = QStringLiteral("soonestPossibleRefresh");
+const QString kLastGoogleUpdate = QStringLiteral("lastGoogleUpdate");
+const QString kFailedTries = QStringLiteral("failedTries");
+const QString kRunning = QStringLiteral("running");
+const QString kFetching = QStringLiteral("fetching");
+
+std::optional<CommonColor> colorFrom(const QByteArray &bytes)
+{
+    return bytes.isEmpty() ? std::nullopt : CommonColor::fromArchive(bytes);
+}
+
+QVariant archived(const std::optional<CommonColor> &color)
+{
+    return color ? QVariant(color->archived()) : QVariant();
+}
+
+OptionalDate dateFrom(const QVariant &value)
+{
+    return value.isValid() ? OptionalDate(value.toDouble()) : std::nullopt;
+}
+
+} // namespace
+
+const QString kDatasourcesChangedNotification = QStringLiteral("kNotificationDatasourcesChanged");
+const QString kDatasourceConfigurationDidChangeNotification = QStringLiteral("DatasourceConfigurationDidChangeNotification");
+
+Datasource::Datasource(Context *context, ObjectID id)
+    : Record(context, id)
+{
+}
+
+QString Datasource::uuidForUrl(const QString &url)
+{
+    return MD5(url);
+}
+
+Category *Datasource::category() const
+{
+    return static_cast<Category *>(related(CategoryRef));
+}
+
+void Datasource::setCategory(const Category *category)
+{
+    setRelated(CategoryRef, category);
+}
+
+std::optional<CommonColor> Datasource::backgroundColor() const
+{
+    return colorFrom(blobValue(BackgroundColor));
+}
+
+void Datasource::setBackgroundColor(const std::optional<CommonColor> &color)
+{
+    setValue(BackgroundColor, archived(color));
+}
+
+std::optional<CommonColor> Datasource::fontColor() const
+{
+    return colorFrom(blobValue(FontColor));
+}
+
+void Datasource::setFontColor(const std::optional<CommonColor> &color)
+{
+    setValue(FontColor, archived(color));
+}
+
+QList<DataItem *> Datasource::items() const
+{
+    return context()->fetchAs<DataItem>(
+        Query{Entity::DataItem, Predicate::equal(QStringLiteral("datasource"), QVariant::fromValue(objectID()))});
+}
+
+// Keyed by the permanent URI so both contexts see the same value; a record
+// not saved yet has a key of its own until then.
+QVariant Datasource::lifetimeValue(const QString &property) const
+{
+    const QString uri = context()->store().uriForID(objectID());
+    return uri.isEmpty() ? QVariant() : AppLifetimePropertyManager::shared().value(uri, property);
+}
+
+void Datasource::setLifetimeValue(const QString &property, const QVariant &value)
+{
+    const QString uri = context()->store().uriForID(objectID());
+    if (!uri.isEmpty())
+        AppLifetimePropertyManager::shared().setValue(uri, property, value);
+}
+
+bool Datasource::wasDisplayed() const { return lifetimeValue(kWasDisplayed).toBool(); }
+void Datasource::setWasDisplayed(bool value) { setLifetimeValue(kWasDisplayed, value); }
+bool Datasource::everUpdatedThisRun() const { return lifetimeValue(kEverUpdatedThisRun).toBool(); }
+void Datasource::setEverUpdatedThisRun(bool value) { setLifetimeValue(kEverUpdatedThisRun, value); }
+qint32 Datasource::lastRateLimitRemaining() const { return lifetimeValue(kLastRateLimitRemaining).toInt(); }
+void Datasource::setLastRateLimitRemaining(qint32 value) { setLifetimeValue(kLastRateLimitRemaining, value); }
+OptionalDate Datasource::soonestPossibleRefresh() const { return dateFrom(lifetimeValue(kSoonestPossibleRefresh)); }
+void Datasource::setSoonestPossibleRefresh(OptionalDate date)
+{
+    setLifetimeValue(kSoonestPossibleRefresh, date ? QVariant(*date) : QVariant());
+}
+OptionalDate Datasource::lastGoogleUpdate() const { return dateFrom(lifetimeValue(kLastGoogleUpdate)); }
+void Datasource::setLastGoogleUpdate(OptionalDate date)
+{
+    setLifetimeValue(kLastGoogleUpdate, date ? QVariant(*date) : QVariant());
+}
+
+QString Datasource::infoString() const
+{
+    const QString error = errorString();
+    if (!error.isEmpty())
+        return error;
+    const OptionalDate updated = lastUpdateDate();
+    if (!updated)
+        return QStringLiteral("Never updated");
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(qint64(*updated * 1000.0));
+    const QLocale locale;
+    return QStringLiteral("Updated at %1 %2")
+        .arg(locale.toString(when.date(), QLocale::ShortFormat), locale.toString(when.time(), QLocale::ShortFormat));
+}
+
+QString Datasource::visibleName() const
+{
+    for (const QString &candidate : {customName(), name(), url()})
+        if (!candidate.isEmpty())
+            return candidate;
+    return QString();
+}
+
+qint32 Datasource::limitOrDefault() const
+{
+    const qint32 own = limit();
+    return own != 0 ? own : qint32(Settings::shared().integer(QStringLiteral("limit")));
+}
+
+qint32 Datasource::ageLimitOrDefault() const
+{
+    const qint32 own = ageLimit();
+    return own != 0 ? own : qint32(Settings::shared().integer(QStringLiteral("ageLimit")));
+}
+
+bool Datasource::updateData()
+{
+    CORVANE_ASSERT(false, "YOU MUST IMPLEMENT Datasource selector updatedata");
+    return false;
+}
+
+QVariant Datasource::getUserDefaultsForKey(const QString &key, bool returnNil) const
+{
+    const QVariant own = value(QStringView(key));
+    const bool unset = !own.isValid() || (own.typeId() != QMetaType::QByteArray && own.toDouble() == 0
+                                          && own.typeId() != QMetaType::QString)
+                       || (own.typeId() == QMetaType::QString && own.toString().isEmpty());
+    if (!unset)
+        return own;
+    if (returnNil)
+        return QVariant();
+    return Settings::shared().value(key);
+}
+
+void Datasource::updateWithConfiguration(const QVariantMap &configuration)
+{
+    if (configuration.isEmpty()) {
+        setEnabled(true);
+        return;
+    }
+    if (configuration.contains(QStringLiteral("name")))
+        setName(configuration.value(QStringLiteral("name")).toString());
+    if (configuration.contains(QStringLiteral("customName")))
+        setCustomName(configuration.value(QStringLiteral("customName")).toString());
+    setEnabled(configuration.value(QStringLiteral("enabled"), true).toBool());
+}
+
+void Datasource::updateMark()
+{
+    for (DataItem *item : items())
+        item->updateMark();
+}
+
+void Datasource::checkMarkForItem(DataItem *item)
+{
+    item->updateMark();
+}
+
+void Datasource::addItem(DataItem *item)
+{
+    item->updateMark();
+    item->setDatasource(this);
+}
+
+void Datasource::markItem(DataItem *item)
+{
+    item->setMark(true);
+}
+
+void Datasource::unmarkItems()
+{
+    for (DataItem *item : items())
+        if (item->mark())
+            item->setMark(false);
+}
+
+void Datasource::sync()
+{
+    if (!context()->hasChanges())
+        return;
+    context()->save();
+    NotificationCenter::defaultCenter().post(kDatasourceConfigurationDidChangeNotification, this);
+}
+
+void Datasource::setupUuid()
+{
+    if (isDeleted() || !uuid().isEmpty() || url().isEmpty())
+        return;
+    setUuid(uuidForUrl(url()));
+}
+
+void Datasource::updateTimestamp()
+{
+    if (isDeleted() || isChanged(Clock))
+        return;
+    for (int attribute : {CustomName, Position, Url, Enabled, CategoryRef})
+        if (isChanged(attribute)) {
+            setClock(Clock::sharedClock().currentIncreased());
+            return;
+        }
+}
+
+void Datasource::deleteObjectByUser()
+{
+    const StoreHooks &hooks = StoreHooks::shared();
+    if (hooks.reportCloudDeletion)
+        hooks.reportCloudDeletion(this);
+    if (hooks.reportFeedlyDeletion)
+        hooks.reportFeedlyDeletion(this);
+    context()->deleteObject(this);
+}
+
+void Datasource::awakeFromInsert()
+{
+    if (position() != 0)
+        return;
+    Query query{Entity::Datasource, Predicate(), {{QStringLiteral("position"), false}}};
+    query.fetchLimit = 1;
+    query.includesPendingChanges = true;
+    double highest = 0;
+    for (Record *record : context()->fetch(query))
+        if (record != this)
+            highest = std::max(highest, static_cast<Datasource *>(record)->position());
+    setPosition(highest + 1);
+}
+
+void Datasource::willSave()
+{
+    if (isChanged(Name) && !name().isNull()) {
+        const QString trimmed = trimWhiteSpaceAndNewlines(name()).toString();
+        if (trimmed != name())
+            setName(trimmed);
+    }
+    if (isChanged(CategoryRef))
+        dispatch::main().async([] { NotificationCenter::defaultCenter().post(kDatasourcesChangedNotification); });
+    if (isChanged(Name) || isChanged(CustomName))
+        updateMark();
+    setupUuid();
+    updateTimestamp();
+}
+
+RSSDatasource::RSSDatasource(Context *context, ObjectID id)
+    : Datasource(context, id)
+{
+}
+
+bool RSSDatasource::isTwitterUrl(const QString &url)
+{
+    return !url.isEmpty() && (url.startsWith(u'@') || url.startsWith(u'#'));
+}
+
+bool RSSDatasource::updateData()
+{
+    const auto &refresh = StoreHooks::shared().refreshDatasource;
+    return refresh ? refresh(this) : false;
+}
+
+qint32 RSSDatasource::failedTries() const { return lifetimeValue(kFailedTries).toInt(); }
+void RSSDatasource::setFailedTries(qint32 value) { setLifetimeValue(kFailedTries, value); }
+bool RSSDatasource::isRunning() const { return lifetimeValue(kRunning).toBool(); }
+void RSSDatasource::setRunning(bool value) { setLifetimeValue(kRunning, value); }
+bool RSSDatasource::isFetching() const { return lifetimeValue(kFetching).toBool(); }
+void RSSDatasource::setFetching(bool value) { setLifetimeValue(kFetching, value); }
+
+} // namespace corvane

@@ -1,0 +1,54 @@
+#include "keyword.h"
+
+#include "context.h"
+#include "dataitem.h"
+#include "storehooks.h"
+
+#include "base/clock.h"
+
+namespace corvane {
+
+Keyword::Keyword(Context *context, ObjectID id)
+    : Record(context, id)
+{
+}
+
+const Predicate &Keyword::predicate() const
+{
+    if (!m_predicate)
+        m_predicate = DataItem::filterPredicate(name());
+    return *m_predicate;
+}
+
+QList<DataItem *> Keyword::items() const
+{
+    return context()->fetchAs<DataItem>(Query{Entity::DataItem, predicate()});
+}
+
+void Keyword::updateTimestamp()
+{
+    if (isDeleted() || isChanged(Clock) || changedAttributes().isEmpty())
+        return;
+    setClock(Clock::sharedClock().currentIncreased());
+}
+
+void Keyword::deleteObjectByUser()
+{
+    const StoreHooks &hooks = StoreHooks::shared();
+    if (hooks.reportCloudDeletion)
+        hooks.reportCloudDeletion(this);
+    context()->deleteObject(this);
+}
+
+void Keyword::updateMarkInContext(Context *context)
+{
+    for (DataItem *item : context->fetchAs<DataItem>(Query{Entity::DataItem}))
+        item->updateMark();
+}
+
+void Keyword::willSave()
+{
+    updateTimestamp();
+}
+
+} // namespace corvane

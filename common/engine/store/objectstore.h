@@ -1,0 +1,74 @@
+#pragma once
+
+#include "objectid.h"
+#include "sqlitedatabase.h"
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace corvane {
+
+// The store file "Corvane-v3.db" (SQLite in WAL mode) and what belongs to it
+// as a whole: the schema, the store's identity (the host part of object
+// URIs), the lock held while merging saves and while copying the file, and
+// connections for the contexts. Each context has a connection of its own;
+// WAL lets the main context read while the background context writes.
+class ObjectStore
+{
+public:
+    static const QString kStoreFileName; // "Corvane-v3.db"
+
+    struct OpenOptions
+    {
+        // Move the existing store aside and start empty (the "reset at
+        // start" the user can ask for).
+        bool reset = false;
+    };
+
+    // Opens the store in `directory`, creating it and the directory when
+    // missing. A file that cannot be opened as a store is moved aside (its
+    // path with the date appended, its -wal/-shm companions alongside) and an
+    // empty store takes its place. Null only when even that fails.
+    static std::unique_ptr<ObjectStore> open(const QString &directory, OpenOptions options);
+    static std::unique_ptr<ObjectStore> open(const QString &directory) { return open(directory, OpenOptions()); }
+
+    ~ObjectStore();
+    ObjectStore(const ObjectStore &) = delete;
+    ObjectStore &operator=(const ObjectStore &) = delete;
+
+    QString directory() const { return m_directory; }
+    QString path() const { return m_path; }
+    QString uuid() const { return m_uuid; }
+
+    // "x-corvane://<store uuid>/<Entity>/p<row>"; temporary ids have no URI.
+    QString uriForID(ObjectID id) const;
+    std::optional<ObjectID> idForURI(const QString &uri) const;
+
+    // Opens a connection configured for this store (WAL, foreign keys).
+    bool openConnection(SqliteDatabase &db, QString *error = nullptr) const;
+
+    std::recursive_mutex &lock() { return m_lock; }
+
+    // A consistent copy of the store at `path` (replacing a file there),
+    // made under the store lock with SQLite's online backup.
+    bool copyTo(const QString &path, QString *error = nullptr);
+
+    // The path the store was moved to by the last recovery, if any.
+    QString movedAsidePath() const { return m_movedAside; }
+
+private:
+    ObjectStore(const QString &directory, const QString &path);
+    bool initialise(QString *error);
+
+    QString m_directory;
+    QString m_path;
+    QString m_uuid;
+    QString m_movedAside;
+    SqliteDatabase m_db; // kept open so the WAL index stays mapped and for copies
+    std::recursive_mutex m_lock;
+};
+
+} // namespace corvane

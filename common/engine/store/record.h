@@ -1,0 +1,97 @@
+#pragma once
+
+#include "entitydescription.h"
+#include "objectid.h"
+
+#include <QSet>
+#include <QVariant>
+
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+class Context;
+
+// The canonical form of a value of the given attribute type (booleans as
+// bool, integers as qint64, NULL booleans and integers as false and 0).
+QVariant normalizedAttributeValue(AttributeType type, const QVariant &value);
+
+// One stored object, confined to the context that holds it and touched only
+// on that context's queue. Attribute values live in a vector indexed like the
+// entity's attributes; a record whose values are not loaded is a fault and
+// loads them on first access. Relationships hold the target's ObjectID.
+//
+// Change tracking: every set of a value that differs from the current one
+// records the attribute index; save() writes only those columns and clears
+// the set. The record classes (Category, Datasource, DataItem, Keyword) add
+// typed accessors and their save hooks on top.
+class Record
+{
+public:
+    virtual ~Record();
+    Record(const Record &) = delete;
+    Record &operator=(const Record &) = delete;
+
+    Entity entity() const { return m_id.entity; }
+    const EntityDescription &description() const { return describe(m_id.entity); }
+    ObjectID objectID() const { return m_id; }
+    Context *context() const { return m_context; }
+
+    bool isFault() const { return !m_loaded; }
+    bool isInserted() const { return m_inserted; }
+    bool isDeleted() const { return m_deleted; }
+    bool hasChanges() const { return m_inserted || m_deleted || !m_changed.isEmpty(); }
+
+    QVariant value(int attribute) const;
+    void setValue(int attribute, const QVariant &value);
+    QVariant value(QStringView key) const;
+    void setValue(QStringView key, const QVariant &value);
+
+    // "title", or one hop through a to-one relationship: "datasource.name".
+    // A relationship itself answers its target's ObjectID.
+    QVariant valueForKeyPath(QStringView keyPath) const;
+
+    // The target of a to-one relationship in this record's context, or null.
+    Record *related(int attribute) const;
+    void setRelated(int attribute, const Record *target);
+
+    // Attributes changed since the last save (indexes and names).
+    const QSet<int> &changedAttributes() const { return m_changed; }
+    bool isChanged(int attribute) const { return m_changed.contains(attribute); }
+    QSet<QString> changedKeys() const;
+
+    // Hooks called by the context.
+    virtual void awakeFromInsert() {}
+    virtual void prepareForDeletion() {}
+    virtual void willSave() {}
+    virtual void didSave() {}
+    virtual void didTurnIntoFault() {}
+
+protected:
+    Record(Context *context, ObjectID id);
+
+    // Typed reads used by the record classes.
+    QString stringValue(int attribute) const;
+    qint64 integerValue(int attribute) const;
+    double doubleValue(int attribute) const;
+    bool boolValue(int attribute) const;
+    QByteArray blobValue(int attribute) const;
+    // None when the attribute holds no value (dates, optional numbers).
+    std::optional<double> optionalDouble(int attribute) const;
+
+private:
+    friend class Context;
+
+    void ensureLoaded() const;
+
+    Context *m_context;
+    ObjectID m_id;
+    mutable std::vector<QVariant> m_values;
+    mutable bool m_loaded = false;
+    bool m_inserted = false;
+    bool m_deleted = false;
+    QSet<int> m_changed;
+};
+
+} // namespace corvane

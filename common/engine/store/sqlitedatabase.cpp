@@ -1,0 +1,273 @@
+#include "sqlitedatabase.h"
+
+#include "base/log.h"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+namespace corvane {
+
+QString foldedForSearch(const QString &text)
+{
+    const QString decomposed = text.normalized(QString::NormalizationForm_D);
+    QString folded;
+    folded.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        const auto category = c.category();
+        if (category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+            || category == QChar::Mark_Enclosing)
+            continue;
+        folded.append(c);
+    }
+    return folded.toCaseFolded();
+}
+
+namespace {
+
+QString textArgument(sqlite3_value *value)
+{
+    const auto *data = static_cast<const char16_t *>(sqlite3_value_text16(value));
+    const int bytes = sqlite3_value_bytes16(value);
+    return data ? QString(reinterpret_cast<const QChar *>(data), bytes / 2) : QString();
+}
+
+// corvane_contains_cd(haystack, needle): 1 when the folded needle occurs in
+// the folded haystack, 0 otherwise; NULL haystacks never contain anything.
+void containsFolded(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const QString haystack = foldedForSearch(textArgument(argv[0]));
+    const QString needle = foldedForSearch(textArgument(argv[1]));
+    sqlite3_result_int(context, haystack.contains(needle) ? 1 : 0);
+}
+
+} // namespace
+
+SqliteStatement::SqliteStatement(sqlite3 *db, const QByteArray &sql)
+{
+    m_lastResult = sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &m_statement, nullptr);
+    if (m_lastResult != SQLITE_OK) {
+        logLine(QStringLiteral("SQL error %1 preparing %2").arg(QString::fromUtf8(sqlite3_errmsg(db)),
+                                                                 QString::fromUtf8(sql)));
+        sqlite3_finalize(m_statement);
+        m_statement = nullptr;
+    }
+}
+
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_statement);
+}
+
+SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept
+    : m_statement(std::exchange(other.m_statement, nullptr))
+    , m_lastResult(other.m_lastResult)
+{
+}
+
+SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept
+{
+    if (this != &other) {
+        sqlite3_finalize(m_statement);
+        m_statement = std::exchange(other.m_statement, nullptr);
+        m_lastResult = other.m_lastResult;
+    }
+    return *this;
+}
+
+void SqliteStatement::bind(int index, const QVariant &value)
+{
+    if (!m_statement)
+        return;
+    if (!value.isValid() || value.isNull()) {
+        sqlite3_bind_null(m_statement, index);
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        sqlite3_bind_int(m_statement, index, value.toBool() ? 1 : 0);
+        break;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        sqlite3_bind_int64(m_statement, index, value.toLongLong());
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        sqlite3_bind_double(m_statement, index, value.toDouble());
+        break;
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        sqlite3_bind_blob64(m_statement, index, bytes.constData(), sqlite3_uint64(bytes.size()),
+                            SQLITE_TRANSIENT);
+        break;
+    }
+    default: {
+        const QString text = value.toString();
+        sqlite3_bind_text16(m_statement, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        break;
+    }
+    }
+}
+
+void SqliteStatement::bindAll(const QVariantList &values)
+{
+    for (int i = 0; i < values.size(); ++i)
+        bind(i + 1, values[i]);
+}
+
+bool SqliteStatement::step()
+{
+    if (!m_statement)
+        return false;
+    m_lastResult = sqlite3_step(m_statement);
+    if (m_lastResult != SQLITE_ROW && m_lastResult != SQLITE_DONE)
+        logLine(QStringLiteral("SQL error %1").arg(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_statement)))));
+    return m_lastResult == SQLITE_ROW;
+}
+
+bool SqliteStatement::exec()
+{
+    while (step()) {
+    }
+    return m_lastResult == SQLITE_DONE;
+}
+
+void SqliteStatement::reset()
+{
+    if (m_statement) {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+    }
+}
+
+int SqliteStatement::columnCount() const
+{
+    return m_statement ? sqlite3_column_count(m_statement) : 0;
+}
+
+QVariant SqliteStatement::column(int index) const
+{
+    switch (sqlite3_column_type(m_statement, index)) {
+    case SQLITE_INTEGER:
+        return qint64(sqlite3_column_int64(m_statement, index));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(m_statement, index);
+    case SQLITE_TEXT: {
+        const auto *data = static_cast<const QChar *>(sqlite3_column_text16(m_statement, index));
+        return QString(data, sqlite3_column_bytes16(m_statement, index) / 2);
+    }
+    case SQLITE_BLOB: {
+        const auto *data = static_cast<const char *>(sqlite3_column_blob(m_statement, index));
+        return QByteArray(data, sqlite3_column_bytes(m_statement, index));
+    }
+    default:
+        return QVariant();
+    }
+}
+
+qint64 SqliteStatement::columnInt64(int index) const
+{
+    return sqlite3_column_int64(m_statement, index);
+}
+
+double SqliteStatement::columnDouble(int index) const
+{
+    return sqlite3_column_double(m_statement, index);
+}
+
+bool SqliteStatement::columnIsNull(int index) const
+{
+    return sqlite3_column_type(m_statement, index) == SQLITE_NULL;
+}
+
+SqliteDatabase::~SqliteDatabase()
+{
+    close();
+}
+
+bool SqliteDatabase::open(const QString &path)
+{
+    close();
+    const QByteArray file = path.toUtf8();
+    const int rc = sqlite3_open_v2(file.constData(), &m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK)
+        return false;
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_create_function_v2(m_db, "corvane_contains_cd", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
+                               containsFolded, nullptr, nullptr, nullptr);
+    return true;
+}
+
+void SqliteDatabase::close()
+{
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+QString SqliteDatabase::errorString() const
+{
+    return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("database not open");
+}
+
+bool SqliteDatabase::exec(const QByteArray &sql, const QVariantList &values)
+{
+    SqliteStatement statement(m_db, sql);
+    statement.bindAll(values);
+    return statement.isValid() && statement.exec();
+}
+
+SqliteStatement SqliteDatabase::prepare(const QByteArray &sql) const
+{
+    return SqliteStatement(m_db, sql);
+}
+
+QVariant SqliteDatabase::scalar(const QByteArray &sql, const QVariantList &values) const
+{
+    SqliteStatement statement(m_db, sql);
+    statement.bindAll(values);
+    return statement.step() ? statement.column(0) : QVariant();
+}
+
+qint64 SqliteDatabase::lastInsertRowId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+bool SqliteDatabase::backupTo(const QString &path, QString *error) const
+{
+    sqlite3 *target = nullptr;
+    const QByteArray file = path.toUtf8();
+    if (sqlite3_open_v2(file.constData(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = QString::fromUtf8(sqlite3_errmsg(target));
+        sqlite3_close_v2(target);
+        return false;
+    }
+    sqlite3_backup *backup = sqlite3_backup_init(target, "main", m_db, "main");
+    int rc = SQLITE_ERROR;
+    if (backup) {
+        rc = sqlite3_backup_step(backup, -1);
+        sqlite3_backup_finish(backup);
+    }
+    const bool ok = rc == SQLITE_DONE;
+    if (!ok && error)
+        *error = QString::fromUtf8(sqlite3_errmsg(target));
+    sqlite3_close_v2(target);
+    return ok;
+}
+
+} // namespace corvane

@@ -1,0 +1,422 @@
+#include "storemanager.h"
+
+#include "category.h"
+#include "context.h"
+#include "dataitem.h"
+#include "datasource.h"
+#include "keyword.h"
+#include "objectstore.h"
+#include "trimming.h"
+
+#include "base/clock.h"
+#include "base/corvaneassert.h"
+#include "base/log.h"
+#include "base/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace corvane {
+
+const QString kObjectsUpdatedNotification = QStringLiteral("NotificationObjectsUpdated");
+const QString kKeywordsChangedNotification = QStringLiteral("NotificationKeywordsChanged");
+const QString kKeywordChangeFromCloudNotification = QStringLiteral("NotificationKeywordChangeFromCloud");
+
+namespace {
+
+const QString kOldStoreFileName = QStringLiteral("Corvane.db");
+const QString kStoreBaseName = QStringLiteral("Corvane-v3");
+constexpr int kBackupsKept = 10;
+constexpr int kPageSize = 100;
+
+SaveInfo saveInfoOf(const Notification &notification)
+{
+    return notification.userInfo.value(QStringLiteral("info")).value<SaveInfo>();
+}
+
+QVariant recordList(const QList<Record *> &records)
+{
+    return QVariant::fromValue(records);
+}
+
+// Copies an old-format store to the current path; the schema is brought up
+// to date when the store opens.
+bool copyOldStore(const QString &from, const QString &to)
+{
+    SqliteDatabase old;
+    if (!old.open(from))
+        return false;
+    QString error;
+    if (!old.backupTo(to, &error)) {
+        logLine(QStringLiteral("error migrating store: %1").arg(error));
+        QFile::remove(to);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+StoreManager::StoreManager(const Options &options)
+    : m_options(options)
+    , m_directory(options.directory)
+{
+    CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
+    QDir().mkpath(m_directory);
+    const QString oldStore = QDir(m_directory).filePath(kOldStoreFileName);
+    const QString currentStore = QDir(m_directory).filePath(ObjectStore::kStoreFileName);
+    if (QFile::exists(oldStore) && !QFile::exists(currentStore) && !options.resetStore)
+        m_migrated = copyOldStore(oldStore, currentStore);
+
+    m_store = ObjectStore::open(m_directory, {options.resetStore});
+    if (!m_store)
+        return;
+    openContexts();
+    if (m_migrated)
+        cleanSnapshotAtUrl(oldStore);
+}
+
+StoreManager::~StoreManager()
+{
+    waitForPendingCommit();
+    m_backgroundSaves.reset();
+    m_mainSaves.reset();
+    if (m_background)
+        m_queue->sync([this] { m_background.reset(); });
+    m_main.reset();
+}
+
+void StoreManager::openContexts()
+{
+    m_main = std::make_unique<Context>(*m_store, QStringLiteral("main"));
+    m_main->setQueue(&dispatch::main());
+
+    if (m_migrated) {
+        // Give migrated records their sync identifiers and stamps.
+        for (Category *category : m_main->fetchAs<Category>(Query{Entity::Category}))
+            category->setupUuid();
+        for (Datasource *source : m_main->fetchAs<Datasource>(Query{Entity::Datasource}))
+            source->setupUuid();
+        for (Keyword *keyword : m_main->fetchAs<Keyword>(Query{Entity::Keyword}))
+            keyword->setClock(Clock::sharedClock().currentIncreased());
+        saveFromContext(m_main.get());
+    }
+
+    m_queue = std::make_unique<dispatch::SerialQueue>(QStringLiteral("org.corvane.backgrounddb"));
+    m_queue->sync([this] {
+        m_background = std::make_unique<Context>(*m_store, QStringLiteral("background"));
+        m_background->setQueue(m_queue.get());
+    });
+    if (m_migrated)
+        m_queue->async([this] {
+            purgeOutdatedItemsWithContext(m_background.get());
+            migrateItems();
+        });
+    observeSaves();
+}
+
+Context *StoreManager::contextMain() const
+{
+    CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
+    return m_main.get();
+}
+
+Context *StoreManager::contextBackground() const
+{
+    return m_background.get();
+}
+
+bool StoreManager::saveFromContext(Context *context)
+{
+    if (!context->hasChanges())
+        return true;
+    QString error;
+    if (context->save(&error))
+        return true;
+    logLine(QStringLiteral("error saving context: %1").arg(error));
+    return false;
+}
+
+void StoreManager::saveFromMainThread()
+{
+    CORVANE_ASSERT(dispatch::isMainThread(), "must be called from main thread");
+    m_queue->sync([this] { saveFromContext(m_background.get()); });
+}
+
+void StoreManager::observeSaves()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    m_backgroundSaves = ScopedObserver(center, kContextDidSaveNotification, m_background.get(),
+                                       [this](const Notification &n) { mergeBackgroundSaveIntoMain(n); });
+    m_mainSaves = ScopedObserver(center, kContextDidSaveNotification, m_main.get(),
+                                 [this](const Notification &n) { mergeMainSaveIntoBackground(n); });
+}
+
+// Runs on the background queue, right after its save.
+void StoreManager::mergeBackgroundSaveIntoMain(const Notification &notification)
+{
+    const SaveInfo info = saveInfoOf(notification);
+    const bool keywordChanged = info.touched(Entity::Keyword);
+    dispatch::main().async([this, info, keywordChanged] {
+        Context *main = m_main.get();
+        QList<Record *> updated, deleted;
+        for (const ObjectID &id : info.updated)
+            if (Record *record = main->objectRegistered(id))
+                updated.append(record);
+        for (const ObjectID &id : info.deleted)
+            if (Record *record = main->objectRegistered(id))
+                deleted.append(record);
+        {
+            std::lock_guard guard(m_store->lock());
+            main->mergeChanges(info);
+        }
+        QList<Record *> inserted;
+        for (const ObjectID &id : info.inserted)
+            if (Record *record = main->existingObject(id))
+                inserted.append(record);
+        NotificationCenter::defaultCenter().post(kObjectsUpdatedNotification, main,
+                                                 {{QStringLiteral("inserted"), recordList(inserted)},
+                                                  {QStringLiteral("updated"), recordList(updated)},
+                                                  {QStringLiteral("deleted"), recordList(deleted)}});
+        if (keywordChanged)
+            m_background->performBlockConfined([this] {
+                Keyword::updateMarkInContext(m_background.get());
+                saveFromContext(m_background.get());
+                NotificationCenter::defaultCenter().post(kKeywordChangeFromCloudNotification);
+            });
+    });
+}
+
+// Runs on the main thread, right after its save.
+void StoreManager::mergeMainSaveIntoBackground(const Notification &notification)
+{
+    const SaveInfo info = saveInfoOf(notification);
+    const bool keywordChanged = info.touched(Entity::Keyword);
+    QList<ObjectID> insertedSources;
+    for (const ObjectID &id : info.inserted)
+        if (id.entity == Entity::Datasource)
+            insertedSources.append(id);
+    m_background->performBlockConfined([this, info, keywordChanged, insertedSources] {
+        Context *background = m_background.get();
+        {
+            std::lock_guard guard(m_store->lock());
+            background->mergeChanges(info);
+        }
+        if (keywordChanged)
+            Keyword::updateMarkInContext(background);
+        saveFromContext(background);
+        if (keywordChanged)
+            NotificationCenter::defaultCenter().post(kKeywordsChangedNotification);
+        for (const ObjectID &id : insertedSources)
+            if (auto *source = dynamic_cast<RSSDatasource *>(background->existingObject(id)))
+                source->updateData();
+    });
+}
+
+void StoreManager::processChangesFromContext(Context *context)
+{
+    if (!context->hasChanges() || m_commitPending.exchange(true))
+        return;
+    {
+        std::lock_guard lock(m_commitMutex);
+        ++m_commitsScheduled;
+    }
+    dispatch::global().after(m_options.commitDelaySeconds, [this, context] {
+        m_processingToken.acquire();
+        context->performBlockConfinedAndWait([this, context] { runDeferredCommit(context); });
+        m_processingToken.release();
+        {
+            std::lock_guard lock(m_commitMutex);
+            --m_commitsScheduled;
+        }
+        m_commitsDone.notify_all();
+    });
+}
+
+void StoreManager::runDeferredCommit(Context *context)
+{
+    m_commitPending = false;
+    const Date now = currentDate();
+    const bool trim = !m_lastTrim || now - *m_lastTrim > m_options.trimIntervalSeconds;
+    if (trim) {
+        purgeOutdatedItemsWithContext(context, now);
+        m_lastTrim = now;
+    }
+    saveFromContext(context);
+    if (trim)
+        context->reset();
+}
+
+void StoreManager::waitForPendingCommit()
+{
+    std::unique_lock lock(m_commitMutex);
+    m_commitsDone.wait(lock, [this] { return m_commitsScheduled == 0; });
+}
+
+// While the user scrolls, the deferral holds the processing token, and
+// gives it back 2 s after the last scroll step. A deferral that could not
+// take the token (a commit was running) gives nothing back.
+void StoreManager::deferProcessing()
+{
+    std::call_once(m_guiActionOnce, [this] {
+        m_guiActionQueue = std::make_unique<dispatch::SerialQueue>(QStringLiteral("org.corvane.guiaction"));
+    });
+    m_guiActionQueue->async([this] {
+        m_deferDeadline = currentDate() + 2.0;
+        if (m_deferRunning)
+            return;
+        m_deferRunning = true;
+        m_deferHoldsToken = m_processingToken.tryAcquire();
+        std::shared_ptr<std::function<void()>> check = std::make_shared<std::function<void()>>();
+        *check = [this, check] {
+            const Date now = currentDate();
+            if (now < m_deferDeadline) {
+                m_guiActionQueue->after(m_deferDeadline - now, *check);
+                return;
+            }
+            m_deferRunning = false;
+            if (m_deferHoldsToken)
+                m_processingToken.release();
+            *check = nullptr; // break the cycle
+        };
+        m_guiActionQueue->after(2.0, *check);
+    });
+}
+
+void StoreManager::migrateItems()
+{
+    Context *context = m_background.get();
+    const qint64 stamp = Clock::sharedClock().currentIncreased();
+    const Date cutOff = earliestDateForAgeLimit(int(Settings::shared().integer(QStringLiteral("ageLimit"))));
+    const qint64 nowSeconds = qint64(currentDate());
+    Query page{Entity::DataItem, Predicate(),
+               {{QStringLiteral("orderingDate"), true}, {QStringLiteral("title"), true}}};
+    page.fetchLimit = kPageSize;
+    page.includesPendingChanges = false;
+    for (int offset = 0;; offset += kPageSize) {
+        page.fetchOffset = offset;
+        const QList<DataItem *> items = context->fetchAs<DataItem>(page);
+        if (items.isEmpty())
+            break;
+        for (DataItem *item : items) {
+            item->updateHash();
+            item->setClock(stamp);
+            if (item->isRead() && !item->isStarred() && item->orderingDate() && *item->orderingDate() > cutOff)
+                item->setReadLocalStamp(nowSeconds);
+        }
+        saveFromContext(context);
+        context->reset();
+    }
+}
+
+void StoreManager::clearAllFromContext(Context *context)
+{
+    for (Record *source : context->fetch(Query{Entity::Datasource}))
+        context->deleteObject(source);
+    for (Record *category : context->fetch(Query{Entity::Category}))
+        context->deleteObject(category);
+    saveFromContext(context);
+}
+
+QString StoreManager::dateStringForDay(const QDate &day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString StoreManager::snapshotPathForDay(const QDate &day) const
+{
+    return QDir(m_directory).filePath(kStoreBaseName + u'.' + dateStringForDay(day) + QStringLiteral(".db"));
+}
+
+QString StoreManager::opmlBackupUrlForDay(const QDate &day) const
+{
+    return QDir(m_directory).filePath(kStoreBaseName + u'.' + dateStringForDay(day) + QStringLiteral(".xml"));
+}
+
+QString StoreManager::opmlBackupForTodayUrl() const
+{
+    return opmlBackupUrlForDay(today());
+}
+
+bool StoreManager::isOpmlBackupPresentForToday() const
+{
+    return QFile::exists(opmlBackupForTodayUrl());
+}
+
+QStringList StoreManager::opmlBackups() const
+{
+    QStringList paths;
+    const QDir dir(m_directory);
+    for (const QString &name : dir.entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Unsorted))
+        paths.append(dir.filePath(name));
+    return paths;
+}
+
+void StoreManager::purgeOldOpmlBackups()
+{
+    const QDir dir(m_directory);
+    QStringList backups = dir.entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name);
+    while (backups.size() > kBackupsKept)
+        QFile::remove(dir.filePath(backups.takeFirst()));
+    if (backups.size() < kBackupsKept)
+        return;
+    const QString oldestKept = QFileInfo(backups.first()).completeBaseName();
+    const QString prefix = kStoreBaseName + u'.';
+    const QStringList files = dir.entryList({QStringLiteral("*.xml"), QStringLiteral("*.db"), QStringLiteral("*.db-shm"),
+                                             QStringLiteral("*.db-wal")},
+                                            QDir::Files);
+    for (const QString &name : files)
+        if (name.startsWith(prefix) && name < oldestKept)
+            QFile::remove(dir.filePath(name));
+}
+
+void StoreManager::createDbSnapshotFromContextIfNecessary(Context *context)
+{
+    if (isOpmlBackupPresentForToday())
+        return;
+    createDbSnapshotFromContext(context);
+    exportOpml();
+}
+
+bool StoreManager::createDbSnapshotFromContext(Context *)
+{
+    const QString path = snapshotPathForDay(today());
+    QString error;
+    if (!m_store->copyTo(path, &error))
+        return false;
+    cleanSnapshotAtUrl(path);
+    return true;
+}
+
+void StoreManager::cleanSnapshotAtUrl(const QString &path, std::function<void()> done)
+{
+    dispatch::global(dispatch::Priority::Low).async([path, done = std::move(done)] {
+        SqliteDatabase db;
+        if (!db.open(path) || !db.exec("PRAGMA foreign_keys=ON")) {
+            logLine(QStringLiteral("error trimming old database: %1").arg(db.errorString()));
+        } else {
+            // Items go in pages, so a large snapshot never needs a large transaction.
+            bool more = true;
+            while (more) {
+                more = db.exec("DELETE FROM item WHERE id IN (SELECT id FROM item LIMIT ?)", {kPageSize})
+                       && db.scalar("SELECT EXISTS (SELECT 1 FROM item)").toBool();
+            }
+            if (!db.exec("PRAGMA journal_mode=DELETE") || !db.exec("VACUUM"))
+                logLine(QStringLiteral("error trimming old database: %1").arg(db.errorString()));
+        }
+        db.close();
+        if (done)
+            done();
+    });
+}
+
+void StoreManager::exportOpml()
+{
+    if (isOpmlBackupPresentForToday() || !opmlExporter)
+        return;
+    purgeOldOpmlBackups();
+    opmlExporter(opmlBackupForTodayUrl());
+}
+
+} // namespace corvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "store/context.h"
+#include "store/objectstore.h"
+
+#include "base/dispatch.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace corvane::test {
+
+// A real store file in a fresh folder, with one context on the main thread.
+class StoreFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_store = ObjectStore::open(m_dir.path());
+        ASSERT_TRUE(m_store);
+        m_context = newContext();
+    }
+
+    std::unique_ptr<Context> newContext()
+    {
+        auto context = std::make_unique<Context>(*m_store, QStringLiteral("test"));
+        context->setQueue(&dispatch::main());
+        return context;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ObjectStore> m_store;
+    std::unique_ptr<Context> m_context;
+};
+
+} // namespace corvane::test

@@ -1,0 +1,201 @@
+#include "storefixture.h"
+
+#include "store/category.h"
+#include "store/dataitem.h"
+#include "store/datasource.h"
+
+#include "base/notificationcenter.h"
+
+using namespace corvane;
+using corvane::test::StoreFixture;
+
+namespace {
+
+class ContextTest : public StoreFixture
+{
+protected:
+    RSSDatasource *addSource(Context *context, const QString &url)
+    {
+        auto *source = context->insert<RSSDatasource>();
+        source->setUrl(url);
+        source->setEnabled(true);
+        return source;
+    }
+    DataItem *addItem(Context *context, Datasource *source, const QString &title)
+    {
+        auto *item = context->insert<DataItem>();
+        item->setDatasource(source);
+        item->setTitle(title);
+        item->setLink(QStringLiteral("http://example.org/") + title);
+        return item;
+    }
+};
+
+} // namespace
+
+TEST_F(ContextTest, SavedRecordsComeBackInAnotherContextWithTheirRelationships)
+{
+    auto *category = m_context->insert<Category>();
+    category->setName(QStringLiteral("Tech"));
+    auto *source = addSource(m_context.get(), QStringLiteral("http://example.org/rss"));
+    source->setCategory(category);
+    addItem(m_context.get(), source, QStringLiteral("one"));
+    EXPECT_TRUE(source->objectID().isTemporary());
+    ASSERT_TRUE(m_context->save());
+    EXPECT_FALSE(source->objectID().isTemporary());
+    EXPECT_FALSE(m_context->hasChanges());
+    EXPECT_EQ(m_context->objectRegistered(source->objectID()), source);
+
+    auto other = newContext();
+    const QList<Datasource *> sources = other->fetchAs<Datasource>(Query{Entity::Datasource});
+    ASSERT_EQ(sources.size(), 1);
+    EXPECT_NE(dynamic_cast<RSSDatasource *>(sources[0]), nullptr);
+    EXPECT_EQ(sources[0]->url(), QStringLiteral("http://example.org/rss"));
+    ASSERT_NE(sources[0]->category(), nullptr);
+    EXPECT_EQ(sources[0]->category()->name(), QStringLiteral("Tech"));
+    const QList<DataItem *> items = sources[0]->items();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0]->datasource(), sources[0]);
+    // The identity map hands out one record per row.
+    EXPECT_EQ(other->existingObject(items[0]->objectID()), items[0]);
+    // URIs name the record across contexts.
+    const QString uri = m_store->uriForID(source->objectID());
+    EXPECT_TRUE(uri.startsWith(QStringLiteral("x-corvane://") + m_store->uuid() + QStringLiteral("/Datasource/p")));
+    EXPECT_EQ(m_store->idForURI(uri), source->objectID());
+    EXPECT_FALSE(m_store->idForURI(QStringLiteral("x-corvane://other/Datasource/p1")));
+}
+
+TEST_F(ContextTest, TwoContextsChangingDifferentFieldsKeepBothChanges)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    ASSERT_TRUE(m_context->save());
+    auto other = newContext();
+    auto *copy = static_cast<Datasource *>(other->existingObject(source->objectID()));
+    ASSERT_NE(copy, nullptr);
+
+    source->setCustomName(QStringLiteral("Mine"));
+    copy->setErrorString(QStringLiteral("Error fetching"));
+    ASSERT_TRUE(m_context->save());
+    ASSERT_TRUE(other->save());
+
+    SaveInfo info;
+    info.updated = {source->objectID()};
+    m_context->mergeChanges(info);
+    EXPECT_EQ(source->customName(), QStringLiteral("Mine"));
+    EXPECT_EQ(source->errorString(), QStringLiteral("Error fetching"));
+    auto fresh = newContext();
+    auto *reread = static_cast<Datasource *>(fresh->existingObject(source->objectID()));
+    EXPECT_EQ(reread->customName(), QStringLiteral("Mine"));
+    EXPECT_EQ(reread->errorString(), QStringLiteral("Error fetching"));
+
+    // A merge keeps the values this context changed and has not saved yet.
+    source->setName(QStringLiteral("unsaved"));
+    copy->setName(QStringLiteral("theirs"));
+    copy->setLimit(7);
+    ASSERT_TRUE(other->save());
+    m_context->mergeChanges(info);
+    EXPECT_EQ(source->name(), QStringLiteral("unsaved"));
+    EXPECT_EQ(source->limit(), 7);
+}
+
+TEST_F(ContextTest, DeletingASubscriptionDeletesItsItemsAndACategoryLeavesItsSubscriptions)
+{
+    auto *category = m_context->insert<Category>();
+    auto *kept = addSource(m_context.get(), QStringLiteral("http://kept.org/rss"));
+    kept->setCategory(category);
+    auto *gone = addSource(m_context.get(), QStringLiteral("http://gone.org/rss"));
+    for (int i = 0; i < 5; ++i) {
+        addItem(m_context.get(), kept, QStringLiteral("k%1").arg(i));
+        addItem(m_context.get(), gone, QStringLiteral("g%1").arg(i));
+    }
+    ASSERT_TRUE(m_context->save());
+    m_context->reset(); // the items are not registered any more: the store must cascade
+
+    auto *goneAgain = m_context->existingObject(ObjectID{Entity::Datasource, 2});
+    ASSERT_NE(goneAgain, nullptr);
+    m_context->deleteObject(goneAgain);
+    m_context->deleteObject(m_context->existingObject(ObjectID{Entity::Category, 1}));
+    ASSERT_TRUE(m_context->save());
+
+    auto other = newContext();
+    EXPECT_EQ(other->count(Query{Entity::DataItem}), 5);
+    const QList<Datasource *> sources = other->fetchAs<Datasource>(Query{Entity::Datasource});
+    ASSERT_EQ(sources.size(), 1);
+    EXPECT_EQ(sources[0]->url(), QStringLiteral("http://kept.org/rss"));
+    EXPECT_EQ(sources[0]->category(), nullptr);
+    EXPECT_EQ(other->count(Query{Entity::Category}), 0);
+}
+
+TEST_F(ContextTest, FetchesSeePendingChangesUnlessAskedNotTo)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    addItem(m_context.get(), source, QStringLiteral("saved"));
+    ASSERT_TRUE(m_context->save());
+    DataItem *pending = addItem(m_context.get(), source, QStringLiteral("pending"));
+    const Query withGuid = Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), QStringLiteral("pending"))};
+    EXPECT_EQ(m_context->fetch(withGuid), QList<Record *>{pending});
+    Query storedOnly = withGuid;
+    storedOnly.includesPendingChanges = false;
+    EXPECT_TRUE(m_context->fetch(storedOnly).isEmpty());
+    EXPECT_EQ(m_context->count(Query{Entity::DataItem}), 2);
+
+    // A pending change that stops a stored record from matching hides it.
+    DataItem *saved = m_context->fetchAs<DataItem>(
+        Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), QStringLiteral("saved"))})[0];
+    saved->setTitle(QStringLiteral("renamed"));
+    EXPECT_TRUE(m_context->fetch(Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), QStringLiteral("saved"))})
+                    .isEmpty());
+    // Deleted records drop out at once.
+    m_context->deleteObject(pending);
+    EXPECT_EQ(m_context->count(Query{Entity::DataItem}), 1);
+}
+
+TEST_F(ContextTest, SavePostsWhatChangedAndWritesOnlyChangedColumns)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    DataItem *item = addItem(m_context.get(), source, QStringLiteral("t"));
+    QList<SaveInfo> posted;
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kContextDidSaveNotification, m_context.get(),
+                            [&](const Notification &n) {
+                                posted.append(n.userInfo.value(QStringLiteral("info")).value<SaveInfo>());
+                            });
+    ASSERT_TRUE(m_context->save());
+    ASSERT_EQ(posted.size(), 1);
+    EXPECT_EQ(posted[0].inserted.size(), 2);
+    EXPECT_TRUE(posted[0].updated.isEmpty());
+
+    // Another writer changes the title behind our back; our save of a
+    // different field must not write the stale title over it.
+    m_context->database().exec("UPDATE item SET title = 'changed elsewhere' WHERE id = ?", {item->objectID().row});
+    item->setCreator(QStringLiteral("me"));
+    ASSERT_TRUE(m_context->save());
+    ASSERT_EQ(posted.size(), 2);
+    EXPECT_EQ(posted[1].updated, QList<ObjectID>{item->objectID()});
+    auto other = newContext();
+    auto *reread = static_cast<DataItem *>(other->existingObject(item->objectID()));
+    EXPECT_EQ(reread->title(), QStringLiteral("changed elsewhere"));
+    EXPECT_EQ(reread->creator(), QStringLiteral("me"));
+
+    m_context->deleteObject(item);
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(posted[2].deleted, QList<ObjectID>{reread->objectID()});
+    EXPECT_EQ(other->count(Query{Entity::DataItem}), 0);
+}
+
+TEST_F(ContextTest, RefreshTurnsARecordIntoAFaultOrReloadsIt)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    ASSERT_TRUE(m_context->save());
+    source->setName(QStringLiteral("unsaved"));
+    m_context->refresh(source, false);
+    EXPECT_TRUE(source->isFault());
+    EXPECT_FALSE(m_context->hasChanges());
+    EXPECT_EQ(source->name(), QString());
+    EXPECT_FALSE(source->isFault());
+
+    m_context->database().exec("UPDATE datasource SET url = 'http://b.org/rss', name = 'stored'");
+    source->setName(QStringLiteral("local"));
+    m_context->refresh(source, true);
+    EXPECT_EQ(source->url(), QStringLiteral("http://b.org/rss"));
+    EXPECT_EQ(source->name(), QStringLiteral("local"));
+}

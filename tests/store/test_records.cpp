@@ -1,0 +1,208 @@
+#include "storefixture.h"
+
+#include "store/applifetimepropertymanager.h"
+#include "store/category.h"
+#include "store/dataitem.h"
+#include "store/datasource.h"
+
+#include "base/clock.h"
+#include "base/digest.h"
+#include "base/notificationcenter.h"
+#include "base/settings.h"
+#include "base/stringhash.h"
+
+using namespace corvane;
+using corvane::test::StoreFixture;
+
+namespace {
+
+class RecordsTest : public StoreFixture
+{
+protected:
+    RSSDatasource *addSource(const QString &url = QStringLiteral("http://a.org/rss"))
+    {
+        auto *source = m_context->insert<RSSDatasource>();
+        source->setUrl(url);
+        source->setEnabled(true);
+        return source;
+    }
+};
+
+} // namespace
+
+TEST_F(RecordsTest, StampsOnlyForTheFieldsThatTravel)
+{
+    auto *category = m_context->insert<Category>();
+    category->setName(QStringLiteral("Tech"));
+    auto *source = addSource();
+    ASSERT_TRUE(m_context->save());
+    const qint64 categoryStamp = category->clock();
+    const qint64 sourceStamp = source->clock();
+    EXPECT_GT(categoryStamp, 0);
+    EXPECT_GT(sourceStamp, 0);
+
+    category->setOpen(true);
+    source->setErrorString(QStringLiteral("Error fetching"));
+    source->setLastUpdateDate(1000.0);
+    source->setName(QStringLiteral("Feed"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(category->clock(), categoryStamp);
+    EXPECT_EQ(source->clock(), sourceStamp);
+
+    source->setCustomName(QStringLiteral("Mine"));
+    category->setSidebar(true);
+    ASSERT_TRUE(m_context->save());
+    EXPECT_GT(source->clock(), sourceStamp);
+    EXPECT_GT(category->clock(), categoryStamp);
+
+    // A writer that sets the stamp itself keeps it.
+    source->setEnabled(false);
+    source->setClock(-256);
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(source->clock(), -256);
+}
+
+TEST_F(RecordsTest, IdentifiersOfDefaultCategoriesAndFeedsMatchOnEveryMachine)
+{
+    auto *tech = m_context->insert<Category>();
+    tech->setName(QStringLiteral("Tech"));
+    auto *mine = m_context->insert<Category>();
+    mine->setName(QStringLiteral("Mine"));
+    auto *source = addSource(QStringLiteral("http://a.org/rss"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(tech->uuid(), MD5(QStringLiteral("Tech")));
+    EXPECT_EQ(mine->uuid().size(), 36);
+    EXPECT_EQ(source->uuid(), MD5(QStringLiteral("http://a.org/rss")));
+}
+
+TEST_F(RecordsTest, EnabledStateOfACategoryCountsItsSubscriptions)
+{
+    auto *category = m_context->insert<Category>();
+    EXPECT_EQ(category->enabledButtonState(), 0);
+    QList<RSSDatasource *> sources;
+    for (int i = 0; i < 3; ++i) {
+        sources.append(addSource(QStringLiteral("http://s%1.org/").arg(i)));
+        sources.back()->setCategory(category);
+        sources.back()->setEnabled(i == 0);
+    }
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(category->enabledButtonState(), -1);
+    for (auto *s : sources)
+        s->setEnabled(true);
+    EXPECT_EQ(category->enabledButtonState(), 1);
+    for (auto *s : sources)
+        s->setEnabled(false);
+    EXPECT_EQ(category->enabledButtonState(), 0);
+    EXPECT_FALSE(category->isEnabled());
+}
+
+TEST_F(RecordsTest, SubscriptionNamesAndPositions)
+{
+    auto *first = addSource(QStringLiteral("http://a.org/rss"));
+    auto *second = addSource(QStringLiteral("http://b.org/rss"));
+    EXPECT_EQ(first->position(), 1);
+    EXPECT_EQ(second->position(), 2);
+    EXPECT_EQ(first->visibleName(), QStringLiteral("http://a.org/rss"));
+    first->setName(QStringLiteral("  The Feed \n"));
+    first->setCustomName(QStringLiteral(""));
+    EXPECT_EQ(first->infoString(), QStringLiteral("Never updated"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(first->name(), QStringLiteral("The Feed"));
+    EXPECT_EQ(first->visibleName(), QStringLiteral("The Feed"));
+    first->setErrorString(QStringLiteral("Invalid XML"));
+    EXPECT_EQ(first->infoString(), QStringLiteral("Invalid XML"));
+
+    EXPECT_EQ(first->limitOrDefault(), Settings::shared().integer(QStringLiteral("limit")));
+    first->setAgeLimit(3);
+    EXPECT_EQ(first->ageLimitOrDefault(), 3);
+    EXPECT_FALSE(first->getUserDefaultsForKey(QStringLiteral("fontColor"), true).isValid());
+    EXPECT_EQ(first->getUserDefaultsForKey(QStringLiteral("fontColor"), false),
+              Settings::shared().value(QStringLiteral("fontColor")));
+    EXPECT_TRUE(RSSDatasource::isTwitterUrl(QStringLiteral("@user")));
+    EXPECT_FALSE(RSSDatasource::isTwitterUrl(QString()));
+}
+
+TEST_F(RecordsTest, ItemHashAndLinkAreCanonisedOnSave)
+{
+    auto *source = addSource();
+    auto *a = m_context->insert<DataItem>();
+    a->setDatasource(source);
+    a->setTitle(QStringLiteral("  Title \n"));
+    a->setLink(QStringLiteral("http://a.org/x \n"));
+    auto *b = m_context->insert<DataItem>();
+    b->setDatasource(source);
+    b->setTitle(QStringLiteral("Title"));
+    b->setLink(QStringLiteral("http://a.org/x"));
+    auto *broken = m_context->insert<DataItem>();
+    broken->setDatasource(source);
+    broken->setLink(QStringLiteral("http://a.org/a b"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(a->itemHash(), b->itemHash());
+    EXPECT_EQ(a->itemHash(), calculateHashFromTitleAndLink(QStringLiteral("Title"), QStringLiteral("http://a.org/x")));
+    EXPECT_EQ(a->link(), QStringLiteral("http://a.org/x"));
+    EXPECT_EQ(broken->link(), QStringLiteral("http://a.org/ab"));
+    b->setTitle(QStringLiteral("Other"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_NE(a->itemHash(), b->itemHash());
+}
+
+TEST_F(RecordsTest, ReadStateTakesItsOwnStampAndAnnouncesRealChangesOnly)
+{
+    auto *item = m_context->insert<DataItem>();
+    item->setDatasource(addSource());
+    ASSERT_TRUE(m_context->save());
+    int posts = 0;
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kItemPropertiesChangedNotification, item,
+                            [&](const Notification &) { ++posts; });
+    const qint64 itemClock = item->clock();
+    item->setRead(false);
+    EXPECT_EQ(posts, 0);
+    EXPECT_EQ(item->readLocalStamp(), 0);
+    item->setRead(true);
+    EXPECT_EQ(posts, 1);
+    EXPECT_EQ(item->readLocalStamp(), Clock::sharedClock().current());
+    // On the main thread the setter saves.
+    EXPECT_FALSE(m_context->hasChanges());
+    EXPECT_EQ(item->clock(), itemClock);
+    item->setStarred(true);
+    EXPECT_FALSE(m_context->hasChanges());
+    EXPECT_GT(item->clock(), itemClock);
+}
+
+TEST_F(RecordsTest, FlatteningAndVisibleTexts)
+{
+    EXPECT_EQ(DataItem::flatten(QStringLiteral(" <b>AT&amp;T</b> <i>news</i> ")), QStringLiteral("AT&T news"));
+    EXPECT_EQ(DataItem::flatten(QStringLiteral("a <unclosed")), QStringLiteral("a"));
+    auto *source = addSource(QStringLiteral("@someone"));
+    auto *item = m_context->insert<DataItem>();
+    item->setDatasource(source);
+    item->setItemDescription(QStringLiteral("<p>Only description</p>"));
+    EXPECT_EQ(item->visibleTitle(), QStringLiteral("Only description"));
+    item->setItemDescription(QStringLiteral("hi @bob, see #tag!"));
+    item->setEnclosureUrl(QStringLiteral("http://a.org/ep1.mp3"));
+    item->setEnclosureMime(QStringLiteral("audio/mpeg"));
+    const QString preview = item->visiblePreview();
+    EXPECT_TRUE(preview.contains(QStringLiteral("<a href =\"https://twitter.com/bob\">@bob</a>,"))) << preview.toStdString();
+    EXPECT_TRUE(preview.contains(QStringLiteral("#tag</a>!")));
+    EXPECT_TRUE(preview.endsWith(QStringLiteral("<br><br><a href=\"http://a.org/ep1.mp3\">ep1.mp3</a>")));
+}
+
+TEST_F(RecordsTest, RunTimeValuesOutliveTheRecordAndAreSharedByContexts)
+{
+    auto *source = addSource();
+    ASSERT_TRUE(m_context->save());
+    int posts = 0;
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kAppLifetimePropertyChangedNotification, nullptr,
+                            [&](const Notification &n) {
+                                EXPECT_EQ(n.userInfo.value(QStringLiteral("key")), QStringLiteral("failedTries"));
+                                ++posts;
+                            });
+    source->setFailedTries(3);
+    EXPECT_EQ(posts, 1);
+    auto other = newContext();
+    auto *copy = static_cast<RSSDatasource *>(other->existingObject(source->objectID()));
+    EXPECT_EQ(copy->failedTries(), 3);
+    m_context->refresh(source, false);
+    EXPECT_EQ(source->failedTries(), 3);
+    AppLifetimePropertyManager::shared().clear();
+}

@@ -1,0 +1,255 @@
+#include "store/context.h"
+#include "store/dataitem.h"
+#include "store/datasource.h"
+#include "store/objectstore.h"
+#include "store/storemanager.h"
+
+#include "base/notificationcenter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <csignal>
+
+using namespace corvane;
+
+namespace {
+
+template<typename Predicate>
+bool spinUntil(Predicate done, int ms = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+class StoreManagerTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<StoreManager> open(double commitDelay = 0.2)
+    {
+        StoreManager::Options options;
+        options.directory = m_dir.path();
+        options.commitDelaySeconds = commitDelay;
+        return std::make_unique<StoreManager>(options);
+    }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(StoreManagerTest, BackgroundSavesReachTheMainContext)
+{
+    auto stores = open();
+    Context *main = stores->contextMain();
+    auto *source = main->insert<RSSDatasource>();
+    source->setUrl(QStringLiteral("http://a.org/rss"));
+    ASSERT_TRUE(main->save());
+
+    QList<Record *> inserted;
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kObjectsUpdatedNotification, main,
+                            [&](const Notification &n) {
+                                inserted = n.userInfo.value(QStringLiteral("inserted")).value<QList<Record *>>();
+                            });
+    const ObjectID sourceId = source->objectID();
+    Context *background = stores->contextBackground();
+    background->performBlockConfinedAndWait([&] {
+        auto *item = background->insert<DataItem>();
+        item->setDatasource(static_cast<Datasource *>(background->existingObject(sourceId)));
+        item->setTitle(QStringLiteral("from the background"));
+        ASSERT_TRUE(background->save());
+    });
+    ASSERT_TRUE(spinUntil([&] { return !inserted.isEmpty(); }));
+    ASSERT_EQ(inserted.size(), 1);
+    EXPECT_EQ(static_cast<DataItem *>(inserted[0])->title(), QStringLiteral("from the background"));
+    EXPECT_EQ(static_cast<DataItem *>(inserted[0])->datasource(), source);
+}
+
+TEST_F(StoreManagerTest, TwoWritersWithinTheDelayMakeOneSave)
+{
+    auto stores = open(0.5);
+    Context *background = stores->contextBackground();
+    int saves = 0;
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kContextDidSaveNotification, background,
+                            [&](const Notification &) { ++saves; });
+    for (int writer = 0; writer < 2; ++writer)
+        background->performBlockConfinedAndWait([&] {
+            auto *source = background->insert<RSSDatasource>();
+            source->setUrl(QStringLiteral("http://w%1.org/rss").arg(writer));
+            stores->processChangesFromContext(background);
+        });
+    stores->waitForPendingCommit();
+    EXPECT_EQ(saves, 1);
+    background->performBlockConfinedAndWait([&] {
+        EXPECT_FALSE(background->hasChanges());
+        EXPECT_EQ(background->count(Query{Entity::Datasource}), 2);
+    });
+}
+
+TEST_F(StoreManagerTest, ScrollingHoldsBackCommits)
+{
+    auto stores = open(0.1);
+    Context *background = stores->contextBackground();
+    stores->deferProcessing();
+    QThread::msleep(100); // the deferral takes the token on its own queue
+    background->performBlockConfinedAndWait([&] {
+        background->insert<RSSDatasource>()->setUrl(QStringLiteral("http://a.org/rss"));
+        stores->processChangesFromContext(background);
+    });
+    QThread::msleep(800);
+    bool savedWhileScrolling = true;
+    background->performBlockConfinedAndWait([&] { savedWhileScrolling = !background->hasChanges(); });
+    EXPECT_FALSE(savedWhileScrolling);
+    stores->waitForPendingCommit(); // released 2 s after the last scroll step
+    background->performBlockConfinedAndWait([&] { EXPECT_FALSE(background->hasChanges()); });
+}
+
+TEST_F(StoreManagerTest, ElevenDailyBackupsAreCutBackToTen)
+{
+    auto stores = open();
+    const QDate first(2026, 1, 1);
+    for (int day = 0; day < 11; ++day) {
+        for (const char *extension : {".xml", ".db", ".db-wal"}) {
+            QFile file(QDir(m_dir.path()).filePath(QStringLiteral("Corvane-v3.") + StoreManager::dateStringForDay(first.addDays(day))
+                                                   + QLatin1String(extension)));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+    }
+    stores->purgeOldOpmlBackups();
+    EXPECT_EQ(stores->opmlBackups().size(), 10);
+    EXPECT_FALSE(QFile::exists(stores->opmlBackupUrlForDay(first)));
+    EXPECT_FALSE(QFile::exists(stores->snapshotPathForDay(first)));
+    EXPECT_FALSE(QFile::exists(stores->snapshotPathForDay(first) + QStringLiteral("-wal")));
+    EXPECT_TRUE(QFile::exists(stores->snapshotPathForDay(first.addDays(1))));
+    EXPECT_TRUE(QFile::exists(QDir(m_dir.path()).filePath(ObjectStore::kStoreFileName)));
+}
+
+TEST_F(StoreManagerTest, SnapshotKeepsSubscriptionsButNoItems)
+{
+    auto stores = open();
+    Context *main = stores->contextMain();
+    auto *source = main->insert<RSSDatasource>();
+    source->setUrl(QStringLiteral("http://a.org/rss"));
+    for (int i = 0; i < 250; ++i) {
+        auto *item = main->insert<DataItem>();
+        item->setDatasource(source);
+        item->setTitle(QString::number(i));
+    }
+    ASSERT_TRUE(main->save());
+    stores->today = [] { return QDate(2026, 3, 4); };
+    std::atomic<bool> cleaned{false};
+    const QString path = stores->snapshotPathForDay(QDate(2026, 3, 4));
+    ASSERT_TRUE(stores->store().copyTo(path));
+    StoreManager::cleanSnapshotAtUrl(path, [&] { cleaned = true; });
+    ASSERT_TRUE(spinUntil([&] { return cleaned.load(); }));
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    auto scalar = [db](const char *sql) {
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+        sqlite3_step(statement);
+        const QString value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+        sqlite3_finalize(statement);
+        return value;
+    };
+    EXPECT_EQ(scalar("SELECT count(*) FROM item"), QStringLiteral("0"));
+    EXPECT_EQ(scalar("SELECT url FROM datasource"), QStringLiteral("http://a.org/rss"));
+    EXPECT_EQ(scalar("PRAGMA integrity_check"), QStringLiteral("ok"));
+    sqlite3_close(db);
+}
+
+TEST_F(StoreManagerTest, ACorruptStoreIsMovedAsideAndNothingElseIsTouched)
+{
+    const QDir dir(m_dir.path());
+    {
+        QFile store(dir.filePath(ObjectStore::kStoreFileName));
+        ASSERT_TRUE(store.open(QIODevice::WriteOnly));
+        store.write(QByteArray(8192, 'x'));
+        QFile other(dir.filePath(QStringLiteral("Corvane-v3.2026-01-01.xml")));
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write("<opml/>");
+    }
+    auto stores = open();
+    ASSERT_TRUE(stores->isOpen());
+    const QString aside = stores->store().movedAsidePath();
+    ASSERT_FALSE(aside.isEmpty());
+    QFile moved(aside);
+    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(moved.readAll(), QByteArray(8192, 'x'));
+    QFile other(dir.filePath(QStringLiteral("Corvane-v3.2026-01-01.xml")));
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), QByteArray("<opml/>"));
+    EXPECT_EQ(stores->contextMain()->count(Query{Entity::Datasource}), 0);
+}
+
+TEST_F(StoreManagerTest, AnOldStoreIsMigratedWithIdentifiersHashesAndStamps)
+{
+    const QDir dir(m_dir.path());
+    {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(dir.filePath(QStringLiteral("Corvane.db")).toUtf8().constData(), &db), SQLITE_OK);
+        for (const QByteArray &statement : tableStatements(false))
+            ASSERT_EQ(sqlite3_exec(db, statement.constData(), nullptr, nullptr, nullptr), SQLITE_OK) << statement.constData();
+        const char *rows = "INSERT INTO category(id, name, position) VALUES (1, 'Tech', 1);"
+                           "INSERT INTO datasource(id, kind, url, enabled, position, category) VALUES (1, 1, 'http://a.org/rss', 1, 1, 1);"
+                           "INSERT INTO item(id, datasource, title, link, orderingDate, read, starred) VALUES (1, 1, 'T', 'http://a.org/1', 1e12, 1, 0);"
+                           "INSERT INTO keyword(id, name, position) VALUES (1, 'Apple', 1);";
+        ASSERT_EQ(sqlite3_exec(db, rows, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    auto stores = open();
+    ASSERT_TRUE(stores->migratedFromOldStore());
+    Context *background = stores->contextBackground();
+    // Migration of items runs on the background queue after opening.
+    background->performBlockConfinedAndWait([&] {
+        const QList<DataItem *> items = background->fetchAs<DataItem>(Query{Entity::DataItem});
+        ASSERT_EQ(items.size(), 1);
+        EXPECT_EQ(items[0]->itemHash(), items[0]->calculateHash());
+        EXPECT_NE(items[0]->itemHash(), 0);
+        EXPECT_GT(items[0]->clock(), 0);
+        EXPECT_GT(items[0]->readLocalStamp(), 0);
+        const QList<Datasource *> sources = background->fetchAs<Datasource>(Query{Entity::Datasource});
+        ASSERT_EQ(sources.size(), 1);
+        EXPECT_EQ(sources[0]->uuid(), Datasource::uuidForUrl(QStringLiteral("http://a.org/rss")));
+    });
+}
+
+// A writer killed in the middle of a stream of saves leaves a store that
+// opens with every committed save.
+TEST_F(StoreManagerTest, SurvivesSigkillDuringSaves)
+{
+    const QString child = QStringLiteral(STORE_WRITER_PATH);
+    for (int round = 0; round < 3; ++round) {
+        QProcess writer;
+        writer.start(child, {m_dir.path()});
+        ASSERT_TRUE(writer.waitForStarted());
+        // Wait until it has committed something, then kill it mid-stream.
+        ASSERT_TRUE(writer.waitForReadyRead(20000));
+        QThread::msleep(50 + 70 * round);
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        writer.waitForFinished();
+        const QList<QByteArray> committed = writer.readAllStandardOutput().split('\n');
+        qint64 lastCommitted = 0;
+        for (const QByteArray &line : committed)
+            if (!line.isEmpty())
+                lastCommitted = std::max(lastCommitted, line.toLongLong());
+
+        auto store = ObjectStore::open(m_dir.path());
+        ASSERT_TRUE(store);
+        EXPECT_TRUE(store->movedAsidePath().isEmpty());
+        Context context(*store, QStringLiteral("check"));
+        EXPECT_EQ(context.database().scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+        EXPECT_GE(context.count(Query{Entity::DataItem}), lastCommitted);
+    }
+}
