@@ -112,7 +112,7 @@ static void BM_Ingest(benchmark::State &state)
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_Ingest)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Ingest)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 static void BM_VisibleItems(benchmark::State &state)
 {
@@ -126,7 +126,7 @@ static void BM_VisibleItems(benchmark::State &state)
         });
     state.counters["visible"] = double(shown);
 }
-BENCHMARK(BM_VisibleItems)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_VisibleItems)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 
 static void BM_CategoryBadge(benchmark::State &state)
 {
@@ -140,7 +140,7 @@ static void BM_CategoryBadge(benchmark::State &state)
         });
     state.counters["unread"] = double(count);
 }
-BENCHMARK(BM_CategoryBadge)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_CategoryBadge)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 
 static void BM_LookupByGuidAndHash(benchmark::State &state)
 {
@@ -155,7 +155,7 @@ static void BM_LookupByGuidAndHash(benchmark::State &state)
             ++i;
         });
 }
-BENCHMARK(BM_LookupByGuidAndHash)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LookupByGuidAndHash)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Runs last: trims every item and reports the growth of peak memory.
 static void BM_TrimAll(benchmark::State &state)
@@ -168,7 +168,7 @@ static void BM_TrimAll(benchmark::State &state)
     state.counters["peakRssBeforeMB"] = double(before) / 1024.0;
     state.counters["peakRssGrowthMB"] = double(peakRssKb() - before) / 1024.0;
 }
-BENCHMARK(BM_TrimAll)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TrimAll)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 int main(int argc, char **argv)
 {

@@ -179,12 +179,13 @@ void Context::recordChanged(Record *record)
 bool Context::readRow(ObjectID id, std::vector<QVariant> &values)
 {
     const EntityDescription &d = describe(id.entity);
-    SqliteStatement statement = m_db.prepare("SELECT " + columnList(d) + " FROM " + d.table + " WHERE id = ?");
+    SqliteStatement &statement = m_db.cached("SELECT " + columnList(d) + " FROM " + d.table + " WHERE id = ?");
     statement.bind(1, id.row);
-    if (!statement.step())
-        return false;
-    values = rowValues(d, statement, 1);
-    return true;
+    const bool found = statement.step();
+    if (found)
+        values = rowValues(d, statement, 1);
+    statement.reset();
+    return found;
 }
 
 void Context::loadValues(Record *record)
@@ -512,7 +513,7 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
             marks += i ? ", ?" : "?";
         }
         sql += ") VALUES (" + marks + ")";
-        SqliteStatement statement = m_db.prepare(sql);
+        SqliteStatement &statement = m_db.cached(sql);
         for (int i = 0; i < d.attributes.size(); ++i) {
             QVariant &slot = record->m_values[size_t(i)];
             slot = resolved(slot);
@@ -531,7 +532,7 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
         for (int i = 0; i < columns.size(); ++i)
             sql += (i ? ", \"" : "\"") + d.attributes[columns[i]].name.toUtf8() + "\" = ?";
         sql += " WHERE id = ?";
-        SqliteStatement statement = m_db.prepare(sql);
+        SqliteStatement &statement = m_db.cached(sql);
         for (int i = 0; i < columns.size(); ++i) {
             QVariant &slot = record->m_values[size_t(columns[i])];
             slot = resolved(slot);
@@ -545,7 +546,7 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
     for (Record *record : std::as_const(deleted)) {
         if (record->m_inserted)
             continue;
-        SqliteStatement statement = m_db.prepare("DELETE FROM " + record->description().table + " WHERE id = ?");
+        SqliteStatement &statement = m_db.cached("DELETE FROM " + record->description().table + " WHERE id = ?");
         statement.bind(1, record->objectID().row);
         if (!statement.isValid() || !statement.exec())
             return fail();

@@ -210,8 +210,19 @@ bool SqliteDatabase::open(const QString &path)
     return true;
 }
 
+SqliteStatement &SqliteDatabase::cached(const QByteArray &sql)
+{
+    std::shared_ptr<SqliteStatement> &slot = m_cache[sql];
+    if (!slot)
+        slot = std::make_shared<SqliteStatement>(m_db, sql);
+    else
+        slot->reset();
+    return *slot;
+}
+
 void SqliteDatabase::close()
 {
+    m_cache.clear();
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QVariant>
 
@@ -69,6 +70,10 @@ public:
 
     bool exec(const QByteArray &sql, const QVariantList &values = {});
     SqliteStatement prepare(const QByteArray &sql) const;
+    // A prepared statement kept for reuse, reset and with bindings cleared.
+    // For statements that are never in use twice at the same time (single-row
+    // reads and writes); it stays valid until the database closes.
+    SqliteStatement &cached(const QByteArray &sql);
     // The first column of the first row, or an invalid value.
     QVariant scalar(const QByteArray &sql, const QVariantList &values = {}) const;
     qint64 lastInsertRowId() const;
@@ -80,6 +85,7 @@ public:
 
 private:
     sqlite3 *m_db = nullptr;
+    QHash<QByteArray, std::shared_ptr<SqliteStatement>> m_cache;
 };
 
 // Case-folded text with diacritics removed (NFD, combining marks dropped):
