@@ -66,11 +66,7 @@ void Category::updateTimestamp()
 
 void Category::deleteObjectByUser()
 {
-    const StoreHooks &hooks = StoreHooks::shared();
-    if (hooks.reportCloudDeletion)
-        hooks.reportCloudDeletion(this);
-    if (hooks.reportFeedlyDeletion)
-        hooks.reportFeedlyDeletion(this);
+    StoreHooks::reportUserDeletion(this, true);
     context()->deleteObject(this);
 }
 

@@ -252,11 +252,7 @@ void Datasource::updateTimestamp()
 
 void Datasource::deleteObjectByUser()
 {
-    const StoreHooks &hooks = StoreHooks::shared();
-    if (hooks.reportCloudDeletion)
-        hooks.reportCloudDeletion(this);
-    if (hooks.reportFeedlyDeletion)
-        hooks.reportFeedlyDeletion(this);
+    StoreHooks::reportUserDeletion(this, true);
     context()->deleteObject(this);
 }
 

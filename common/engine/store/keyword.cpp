@@ -34,9 +34,7 @@ void Keyword::updateTimestamp()
 
 void Keyword::deleteObjectByUser()
 {
-    const StoreHooks &hooks = StoreHooks::shared();
-    if (hooks.reportCloudDeletion)
-        hooks.reportCloudDeletion(this);
+    StoreHooks::reportUserDeletion(this, false);
     context()->deleteObject(this);
 }
 

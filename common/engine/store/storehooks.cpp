@@ -8,4 +8,13 @@ StoreHooks &StoreHooks::shared()
     return hooks;
 }
 
+void StoreHooks::reportUserDeletion(Record *record, bool toFeedly)
+{
+    const StoreHooks &hooks = shared();
+    if (hooks.reportCloudDeletion)
+        hooks.reportCloudDeletion(record);
+    if (toFeedly && hooks.reportFeedlyDeletion)
+        hooks.reportFeedlyDeletion(record);
+}
+
 } // namespace corvane

@@ -25,6 +25,10 @@ struct StoreHooks
     std::function<bool(RSSDatasource *datasource)> refreshDatasource;
 
     static StoreHooks &shared();
+
+    // Tells the cloud handler (and, for categories and subscriptions, the
+    // Feedly sync) that the user deleted the record.
+    static void reportUserDeletion(Record *record, bool toFeedly);
 };
 
 } // namespace corvane
