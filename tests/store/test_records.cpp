@@ -4,6 +4,8 @@
 #include "store/category.h"
 #include "store/dataitem.h"
 #include "store/datasource.h"
+#include "store/keyword.h"
+#include "store/storehooks.h"
 
 #include "base/clock.h"
 #include "base/digest.h"
@@ -205,4 +207,28 @@ TEST_F(RecordsTest, RunTimeValuesOutliveTheRecordAndAreSharedByContexts)
     m_context->refresh(source, false);
     EXPECT_EQ(source->failedTries(), 3);
     AppLifetimePropertyManager::shared().clear();
+}
+
+TEST_F(RecordsTest, DeletionByTheUserIsReportedPlainDeletionIsNot)
+{
+    QStringList reported;
+    StoreHooks &hooks = StoreHooks::shared();
+    hooks.reportCloudDeletion = [&](Record *r) { reported.append(QStringLiteral("cloud:") + entityName(r->entity())); };
+    hooks.reportFeedlyDeletion = [&](Record *r) { reported.append(QStringLiteral("feedly:") + entityName(r->entity())); };
+    auto *category = m_context->insert<Category>();
+    auto *source = addSource();
+    auto *keyword = m_context->insert<Keyword>();
+    auto *plain = addSource(QStringLiteral("http://b.org/rss"));
+    ASSERT_TRUE(m_context->save());
+    category->deleteObjectByUser();
+    source->deleteObjectByUser();
+    keyword->deleteObjectByUser();
+    m_context->deleteObject(plain);
+    ASSERT_TRUE(m_context->save());
+    hooks.reportCloudDeletion = nullptr;
+    hooks.reportFeedlyDeletion = nullptr;
+    EXPECT_EQ(reported, (QStringList{QStringLiteral("cloud:Category"), QStringLiteral("feedly:Category"),
+                                     QStringLiteral("cloud:Datasource"), QStringLiteral("feedly:Datasource"),
+                                     QStringLiteral("cloud:Keyword")}));
+    EXPECT_EQ(m_context->count(Query{Entity::Datasource}), 0);
 }
