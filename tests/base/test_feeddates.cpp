@@ -10,16 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "datetestutils.h"
+
 using namespace corvane;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-Date utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
-{
-    return Date(QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)
-                    .toSecsSinceEpoch());
-}
+using corvane::test::utc;
 
 std::string describe(OptionalDate date)
 {
