@@ -11,12 +11,15 @@
 #include "base/corvaneassert.h"
 #include "base/digest.h"
 #include "base/dispatch.h"
+#include "base/log.h"
 #include "base/notificationcenter.h"
 #include "base/settings.h"
 #include "base/urltext.h"
 
 #include <QDateTime>
 #include <QLocale>
+
+#include <execinfo.h>
 
 namespace corvane {
 
@@ -30,6 +33,20 @@ const QString kLastGoogleUpdate = QStringLiteral("lastGoogleUpdate");
 const QString kFailedTries = QStringLiteral("failedTries");
 const QString kRunning = QStringLiteral("running");
 const QString kFetching = QStringLiteral("fetching");
+const QString kShouldBeDeleted = QStringLiteral("shouldBeDeleted");
+
+// A few frames of the current call stack, for the deletion trace.
+QString callStack()
+{
+    void *frames[16];
+    const int count = backtrace(frames, 16);
+    char **symbols = backtrace_symbols(frames, count);
+    QStringList lines;
+    for (int i = 1; symbols && i < count; ++i)
+        lines.append(QString::fromLocal8Bit(symbols[i]));
+    free(symbols);
+    return lines.join(u'\n');
+}
 
 std::optional<CommonColor> colorFrom(const QByteArray &bytes)
 {
@@ -254,6 +271,20 @@ void Datasource::deleteObjectByUser()
 {
     StoreHooks::reportUserDeletion(this, true);
     context()->deleteObject(this);
+}
+
+void Datasource::prepareForDeletion()
+{
+    if (logLevelEnabled(2))
+        logAtLevel(2, QStringLiteral("deletion of %1 trace: %2").arg(visibleName(), callStack()));
+    if (auto *feed = dynamic_cast<RSSDatasource *>(this))
+        feed->shouldBeDeleted.fetch_or(1);
+    setLifetimeValue(kShouldBeDeleted, true);
+}
+
+bool Datasource::isBeingDeleted(const QString &uri)
+{
+    return !uri.isEmpty() && AppLifetimePropertyManager::shared().value(uri, kShouldBeDeleted).toBool();
 }
 
 void Datasource::awakeFromInsert()

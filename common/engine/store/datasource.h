@@ -16,6 +16,9 @@ namespace corvane {
 class Category;
 class DataItem;
 
+extern const QString kDatasourcesChangedNotification;              // "kNotificationDatasourcesChanged"
+extern const QString kDatasourceConfigurationDidChangeNotification; // "DatasourceConfigurationDidChangeNotification"
+
 // One subscription. Plain datasources (kind 0) exist for completeness; every
 // subscription the application creates is an RSSDatasource (kind 1).
 class Datasource : public Record
@@ -122,6 +125,12 @@ public:
 
     void awakeFromInsert() override;
     void willSave() override;
+    // Marks a refresh in flight so that it stores nothing.
+    void prepareForDeletion() override;
+
+    // Whether the subscription is being deleted; readable from any thread by
+    // its permanent URI (a refresh checks it before it stores anything).
+    static bool isBeingDeleted(const QString &uri);
 
 protected:
     QVariant lifetimeValue(const QString &property) const;
