@@ -1,0 +1,113 @@
+#pragma once
+
+#include "fetchpool.h"
+
+#include "base/notificationcenter.h"
+#include "store/predicate.h"
+#include "store/storemanager.h"
+
+#include <QStringList>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace corvane {
+
+class Category;
+class Context;
+class Datasource;
+class HttpFetcher;
+class Record;
+class RSSDatasource;
+
+// The engine behind the bar: owns the store and its two contexts, creates
+// the first-run subscriptions and keywords, adds, finds and deletes
+// subscriptions, and every 3 seconds hands the subscriptions that are due to
+// the fetch pool.
+class DatasourceManager
+{
+public:
+    struct Options
+    {
+        QString storeDirectory;  // empty: the user's store folder
+        bool resetStore = false; // move the existing store aside and start empty
+        bool startTimer = true;  // the 3-second refresh tick
+        double commitDelaySeconds = 2.0;
+        double trimIntervalSeconds = 3600.0;
+    };
+
+    // The process's manager, created on first request with the default options.
+    static DatasourceManager &sharedInstance();
+    static DatasourceManager *existingInstance();
+
+    // Main thread. The manager made first becomes the shared instance while it lives.
+    explicit DatasourceManager(const Options &options);
+    ~DatasourceManager();
+    DatasourceManager(const DatasourceManager &) = delete;
+    DatasourceManager &operator=(const DatasourceManager &) = delete;
+
+    StoreManager &stores() { return *m_stores; }
+    Context *contextMain() const;
+    Context *contextBackground() const;
+    FetchPool &fetchPool() { return *m_pool; }
+    HttpFetcher &fetcher();
+
+    // Scheduling.
+    void update();
+    bool updateNeeded();
+    void didWake();
+    static bool internetAvailable();
+    static void internetMightBeUnavailable();
+    void clearCaches();
+    // Blocks until the refreshes started so far have stored their results (tests, shutdown).
+    void waitForRefreshes();
+
+    // Subscriptions.
+    RSSDatasource *addFeedWithURL(const QString &url, const std::function<void(RSSDatasource *)> &then = {});
+    static RSSDatasource *addFeedWithURL(const QString &url, Context *context, Category *category = nullptr);
+    void addFeedsFromConfigurations(const QList<QVariantMap> &configurations, Context *context);
+    void deleteDatasourceOrCategory(Record *record);
+    void deleteDatasourceOrCategoryNotUser(Record *record);
+    RSSDatasource *dataSourceForUrl(const QString &url);
+    QList<Datasource *> datasourcesForMain();
+    QList<Datasource *> datasourcesForBackground();
+    static QList<Datasource *> datasourcesForContext(Context *context);
+    qint64 datasourcesCountForBackground();
+    static QStringList defaultSourceUrls();
+    static QStringList defaultCategoryNames();
+
+    // First run.
+    static bool shouldCreateDefaultDatasourcesFromContext(Context *context);
+    static void createDefaultDatasourcesFromContext(Context *context);
+
+    // Keywords.
+    static bool insertKeywords(const QStringList &names, Context *context, bool clear);
+    static bool createDefaultKeywordsFromContext(Context *context);
+
+    bool isFiltered() const { return m_filterPredicate.has_value(); }
+    const std::optional<Predicate> &filterPredicate() const { return m_filterPredicate; }
+
+    // Where the import of the earlier data format plugs in; runs on the
+    // background queue before the first-run test.
+    static std::function<void(Context *background)> &legacyImport();
+
+private:
+    void initialise();
+    void runRound();
+    void resetRunFlagsOfMainContext();
+    bool startRefresh(RSSDatasource *datasource);
+    static void startReachabilityMonitor();
+
+    Options m_options;
+    std::shared_ptr<StoreManager> m_stores;
+    std::unique_ptr<FetchPool> m_pool;
+    std::unique_ptr<QTimer> m_timer;
+    ScopedObserver m_wakeObserver;
+    std::optional<Predicate> m_filterPredicate;
+};
+
+} // namespace corvane

@@ -1,0 +1,66 @@
+#include "iconlookup.h"
+
+#include "httpfetch.h"
+#include "htmllinks.h"
+
+namespace corvane {
+
+IconLookup::IconLookup(HttpFetcher &fetcher)
+    : m_fetcher(fetcher)
+{
+}
+
+std::optional<QByteArray> IconLookup::download(const QUrl &url, bool usingCache)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    return m_fetcher.dataFromURL(url, usingCache);
+}
+
+std::optional<CommonImage> IconLookup::find(const QUrl &feedURL, const QString &mainLink,
+                                            const QUrl &channelImageUrl)
+{
+    QUrl site = feedURL;
+    if (!mainLink.trimmed().isEmpty()) {
+        const QUrl resolved = HttpFetcher::urlWithStringMightBeRelativeToURL(mainLink.trimmed(), feedURL);
+        if (resolved.isValid() && !resolved.host().isEmpty())
+            site = resolved;
+    }
+    const QString host = site.host();
+    if (host.isEmpty())
+        return std::nullopt;
+
+    std::optional<CommonImage> icon;
+    // Any answer at the host, even an error page, settles the favicon question.
+    if (const auto bytes = download(QUrl(QStringLiteral("http://%1/favicon.ico").arg(host)), true)) {
+        icon = CommonImage::fromBytes(*bytes);
+    } else {
+        const QStringList parts = host.split(u'.');
+        if (parts.size() >= 2) {
+            const QUrl domainIcon(QStringLiteral("http://%1.%2/favicon.ico").arg(parts.at(parts.size() - 2), parts.last()));
+            if (const auto domainBytes = download(domainIcon, false))
+                icon = CommonImage::fromBytes(*domainBytes);
+        }
+    }
+    if (icon)
+        return icon;
+
+    const QUrl homePage(QStringLiteral("http://%1/").arg(host));
+    if (const auto page = download(homePage, true)) {
+        if (const auto href = htmllinks::shortcutIconLink(*page)) {
+            const QUrl iconUrl = HttpFetcher::urlWithStringMightBeRelativeToURL(*href, homePage);
+            if (const auto bytes = download(iconUrl, false))
+                icon = CommonImage::fromBytes(*bytes);
+        }
+    }
+    if (icon)
+        return icon;
+
+    if (!channelImageUrl.isEmpty()) {
+        if (const auto bytes = download(channelImageUrl, false); bytes && bytes->size() <= kMaxChannelImageBytes)
+            icon = CommonImage::fromBytes(*bytes);
+    }
+    return icon;
+}
+
+} // namespace corvane

@@ -1,0 +1,191 @@
+#include "rssparser.h"
+
+#include "datasourcemanager.h"
+#include "feeddocumentreader.h"
+#include "htmllinks.h"
+#include "httpfetch.h"
+#include "iconlookup.h"
+#include "refreshschedule.h"
+
+#include "base/dispatch.h"
+#include "base/log.h"
+#include "base/notificationcenter.h"
+#include "base/urltext.h"
+#include "store/context.h"
+#include "store/datasource.h"
+#include "store/objectstore.h"
+#include "store/storemanager.h"
+#include "store/trimming.h"
+
+#include <exception>
+
+namespace corvane {
+
+const QString kDatasourcesSubtleChangedNotification = QStringLiteral("kNotificationDatasourcesSubtleChanged");
+const QString kRefreshAttemptFinishedNotification = QStringLiteral("DatasourceRefreshAttemptFinished");
+const QString kCorvaneErrorDomain = QStringLiteral("Corvane");
+
+RSSParser::RSSParser(RSSDatasource &datasource, std::shared_ptr<StoreManager> stores, HttpFetcher &fetcher)
+    : m_stores(std::move(stores))
+    , m_fetcher(fetcher)
+    , m_datasourceID(datasource.objectID())
+    , m_uri(datasource.context()->store().uriForID(datasource.objectID()))
+    , m_urlText(datasource.url())
+    , m_feedURL(feedURL(datasource.url()))
+    , m_failedTries(datasource.failedTries())
+    , m_hasIcon(!datasource.imageData().isEmpty())
+    , m_name(datasource.name())
+    , m_ageLimit(datasource.ageLimitOrDefault())
+    , m_isTwitter(datasource.isTwitter())
+{
+}
+
+void RSSParser::readTwitter()
+{
+    // No Twitter source is wired in: the subscription shows the fetch error.
+    logLine(QStringLiteral("problem fetching twitter: %1").arg(m_urlText));
+    m_errorText = QStringLiteral("Error fetching");
+}
+
+void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
+{
+    QUrl current = *m_feedURL;
+    FetchError downloadError;
+    bool readerFailed = false;
+    bool readerRan = false;
+    for (int attempt = 0; attempt < kMaxDocumentsPerRefresh; ++attempt) {
+        HttpResponse response;
+        downloadError = FetchError();
+        const std::optional<QByteArray> body = m_fetcher.dataFromURL(current, false, &downloadError, &response);
+        lastResponse = response;
+        if (!body)
+            break;
+
+        FeedDocumentReader::Options options;
+        options.subscriptionHasIcon = m_hasIcon;
+        options.earliestDate = earliestDateForAgeLimit(m_ageLimit);
+        options.subscriptionAlive = [uri = m_uri] { return !Datasource::isBeingDeleted(uri); };
+        FeedDocumentReader reader(options);
+        readerRan = true;
+        const bool ok = reader.read(*body);
+        m_records = reader.records();
+        if (ok) {
+            readerFailed = false;
+            m_gotRecords = true;
+            if (!reader.channelName().trimmed().isEmpty())
+                m_channelName = reader.channelName();
+            if (!m_hasIcon) {
+                IconLookup lookup(m_fetcher);
+                m_icon = lookup.find(current, reader.mainLink(), reader.channelImageUrl());
+            }
+            m_errorText.clear();
+            return;
+        }
+        readerFailed = true;
+        const std::optional<QString> link = htmllinks::rssFeedLink(*body);
+        if (!link)
+            break;
+        current = HttpFetcher::urlWithStringMightBeRelativeToURL(*link, current);
+    }
+    if (downloadError.isSet())
+        m_errorText = downloadError.description;
+    else if (readerRan && readerFailed)
+        m_errorText = QStringLiteral("Invalid XML");
+    else
+        m_errorText = QStringLiteral("Error fetching");
+}
+
+void RSSParser::update()
+{
+    std::optional<HttpResponse> response;
+    if (Datasource::isBeingDeleted(m_uri))
+        return;
+    try {
+        if (!m_feedURL) {
+            m_completed = false;
+            m_errorText = QStringLiteral("Error fetching");
+        } else if (m_isTwitter) {
+            readTwitter();
+        } else {
+            fetchAndRead(response);
+        }
+        if (m_gotRecords)
+            m_failedTries = 0;
+    } catch (const std::exception &exception) {
+        logLine(QString::fromLocal8Bit(exception.what()));
+        m_completed = false;
+    }
+    if (!m_completed)
+        ++m_failedTries;
+    store(response);
+}
+
+void RSSParser::store(const std::optional<HttpResponse> &response)
+{
+    Context *context = m_stores->contextBackground();
+    context->performBlockConfinedAndWait([&] {
+        QVariantMap info{{QStringLiteral("uri"), m_uri},
+                         {QStringLiteral("error"), m_errorText},
+                         {QStringLiteral("completed"), m_completed}};
+        auto finish = [&] {
+            info.insert(QStringLiteral("items"), m_storedItems);
+            NotificationCenter::defaultCenter().post(kRefreshAttemptFinishedNotification, nullptr, info);
+        };
+        auto *datasource = dynamic_cast<RSSDatasource *>(context->existingObject(m_datasourceID));
+        if (Datasource::isBeingDeleted(m_uri) || !datasource || datasource->isDeleted()) {
+            info.insert(QStringLiteral("error"), QStringLiteral("deleted"));
+            finish();
+            return;
+        }
+        const Date moment = currentDate();
+        datasource->setFailedTries(m_failedTries);
+        if (m_completed) {
+            if (response)
+                refreshschedule::setHttpResponse(*datasource,
+                                                 [&](const QByteArray &name) { return response->header(name); }, moment);
+            if (m_icon && m_icon->hasImage())
+                datasource->setImageData(m_icon->archive());
+            if (!m_channelName.isEmpty() && m_channelName != datasource->name())
+                datasource->setName(m_channelName);
+            const ItemCreation creation{datasource, m_feedURL.value_or(QUrl()), moment};
+            for (const ItemRecord &record : std::as_const(m_records)) {
+                creation.createDataItemFromDictionary(record);
+                ++m_storedItems;
+            }
+            datasource->setEverUpdatedThisRun(true);
+            if (m_records.isEmpty())
+                datasource->setWasDisplayed(true);
+        }
+        // Kept with the subscription, so the error outlives this run.
+        if (datasource->errorString() != m_errorText && !(datasource->errorString().isEmpty() && m_errorText.isEmpty()))
+            datasource->setErrorString(m_errorText.isEmpty() ? QString() : m_errorText);
+
+        const ObjectID id = m_datasourceID;
+        const QString errorText = m_errorText;
+        std::weak_ptr<StoreManager> weakStores = m_stores;
+        dispatch::main().async([weakStores, id, errorText] {
+            const std::shared_ptr<StoreManager> stores = weakStores.lock();
+            Context *main = stores ? stores->contextMain() : nullptr;
+            if (!main)
+                return;
+            Record *record = main->objectRegistered(id);
+            auto *copy = dynamic_cast<Datasource *>(record);
+            if (!copy || copy->isDeleted())
+                return;
+            main->refresh(copy, false);
+            if (copy->errorString() != errorText && !(copy->errorString().isEmpty() && errorText.isEmpty()))
+                copy->setErrorString(errorText.isEmpty() ? QString() : errorText);
+        });
+
+        if (!m_completed && (!DatasourceManager::internetAvailable() || m_failedTries < 4)) {
+            finish();
+            return;
+        }
+        refreshschedule::setLastUpdateDateNow(*datasource, m_completed, moment);
+        dispatch::main().async([] { NotificationCenter::defaultCenter().post(kDatasourcesSubtleChangedNotification); });
+        m_stores->processChangesFromContext(context);
+        finish();
+    });
+}
+
+} // namespace corvane
