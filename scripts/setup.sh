@@ -8,7 +8,7 @@ packages=(
   # build, tests, benchmarks
   cmake ninja-build ccache g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
   # toolkit
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev qt6-networkauth-dev qtkeychain-qt6-dev
+  qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6opengl6-dev qt6-webengine-dev qt6-networkauth-dev qtkeychain-qt6-dev
   # engine libraries
   libsqlite3-dev sqlite3 libxml2-dev libcurl4-openssl-dev libicu-dev libplist-dev libplist++-dev libcanberra-dev
 )
