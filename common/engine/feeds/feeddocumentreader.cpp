@@ -1,0 +1,292 @@
+#include "feeds/feeddocumentreader.h"
+
+#include "base/itemdate.h"
+#include "base/urltext.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+namespace {
+
+bool isItem(FeedDocumentReader::PathKind kind)
+{
+    return kind == FeedDocumentReader::PathKind::Item || kind == FeedDocumentReader::PathKind::AtomEntry;
+}
+
+void copyIfPresent(const ItemRecord &from, const QString &fromKey, ItemRecord &to, const QString &toKey)
+{
+    if (const auto it = from.constFind(fromKey); it != from.cend())
+        to.insert(toKey, *it);
+}
+
+} // namespace
+
+FeedDocumentReader::FeedDocumentReader(Options options)
+    : m_options(std::move(options))
+{
+}
+
+const QList<ItemRecord> &FeedDocumentReader::records() const
+{
+    return m_records;
+}
+
+QString FeedDocumentReader::channelName() const
+{
+    return m_channelName;
+}
+
+QString FeedDocumentReader::mainLink() const
+{
+    return m_mainLink.value_or(QString());
+}
+
+QUrl FeedDocumentReader::channelImageUrl() const
+{
+    return m_channelImageUrl;
+}
+
+bool FeedDocumentReader::sawHtml() const
+{
+    return m_sawHtml;
+}
+
+QString FeedDocumentReader::errorString() const
+{
+    return m_errorString;
+}
+
+void FeedDocumentReader::reset()
+{
+    m_path.clear();
+    m_currentElement.clear();
+    m_currentIsOrigLink = false;
+    m_item.reset();
+    m_buffer.clear();
+    m_imageUrlText.clear();
+    m_channelName.clear();
+    m_mainLink.reset();
+    m_channelImageUrl.clear();
+    m_atlassian = false;
+    m_sawHtml = false;
+    m_errorString.clear();
+    m_records.clear();
+}
+
+bool FeedDocumentReader::read(const QByteArray &document)
+{
+    reset();
+    m_now = m_options.now != 0 ? m_options.now : currentDate();
+    SickXMLParser parser(document);
+    parser.setDelegate(this);
+    m_parser = &parser;
+    const bool parsed = parser.parse();
+    m_parser = nullptr;
+    m_errorString = parser.errorString();
+    return parsed && !m_sawHtml;
+}
+
+FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, const QString &name)
+{
+    switch (parent) {
+    case PathKind::Root:
+        if (name == u"rss")
+            return PathKind::Rss;
+        if (name == u"rdf:RDF")
+            return PathKind::Rdf;
+        if (name == u"feed")
+            return PathKind::Feed;
+        break;
+    case PathKind::Rss:
+        if (name == u"channel")
+            return PathKind::RssChannel;
+        break;
+    case PathKind::Rdf:
+        if (name == u"channel")
+            return PathKind::RdfChannel;
+        [[fallthrough]];
+    case PathKind::RssChannel:
+    case PathKind::RdfChannel:
+        if (name == u"item")
+            return PathKind::Item;
+        if (name == u"title")
+            return PathKind::ChannelTitle;
+        if (name == u"link")
+            return PathKind::ChannelLink;
+        if (name == u"image")
+            return PathKind::ChannelImage;
+        if (parent == PathKind::RdfChannel && name == u"items")
+            return PathKind::RdfItems;
+        break;
+    case PathKind::Feed:
+        if (name == u"entry")
+            return PathKind::AtomEntry;
+        if (name == u"title")
+            return PathKind::ChannelTitle;
+        if (name == u"link")
+            return PathKind::ChannelLink;
+        if (name == u"image")
+            return PathKind::ChannelImage;
+        break;
+    case PathKind::ChannelImage:
+        if (name == u"url")
+            return PathKind::ChannelImageUrl;
+        break;
+    case PathKind::AtomEntry:
+        if (name == u"link")
+            return PathKind::ItemLink;
+        break;
+    case PathKind::RdfItems:
+        if (name == u"rdf:Seq")
+            return PathKind::RdfSeq;
+        break;
+    case PathKind::RdfSeq:
+        if (name == u"rdf:li")
+            return PathKind::ItemLink;
+        break;
+    default:
+        break;
+    }
+    return PathKind::Other;
+}
+
+FeedDocumentReader::PathKind FeedDocumentReader::pathKind() const
+{
+    return m_path.isEmpty() ? PathKind::Root : m_path.last();
+}
+
+void FeedDocumentReader::handleItemLink(const QHash<QString, QString> &attributes)
+{
+    // Links to XML (the entry's own Atom document, comment feeds) are not
+    // the item's page.
+    if (attributes.value(u"type"_s).contains(u"xml"))
+        return;
+    auto address = attributes.constFind(u"href"_s);
+    if (address == attributes.cend())
+        address = attributes.constFind(u"rdf:resource"_s);
+    if (address == attributes.cend() || !m_item)
+        return;
+    if (!m_atlassian) {
+        // The last link of an entry wins; enclosures are not its page.
+        if (attributes.value(u"rel"_s) != u"enclosure")
+            m_item->insert(u"href"_s, *address);
+    } else if (!m_item->contains(u"href"_s)) {
+        // Atlassian (Jira, Confluence) feeds list the item's page first.
+        m_item->insert(u"href"_s, *address);
+    }
+}
+
+void FeedDocumentReader::startElement(const QString &name, const QHash<QString, QString> &attributes)
+{
+    if (name == u"html") {
+        // A web page where a feed was expected, typically a login or error page.
+        m_sawHtml = true;
+        if (m_parser)
+            m_parser->abortParsing();
+        return;
+    }
+    if (m_options.pausePerElement)
+        std::this_thread::sleep_for(std::chrono::microseconds(10));
+
+    const PathKind kind = childPathKind(pathKind(), name);
+    m_path.append(kind);
+    if (isItem(kind))
+        m_item.emplace();
+    else if (kind == PathKind::ItemLink)
+        handleItemLink(attributes);
+    else if (kind == PathKind::ChannelImageUrl)
+        m_imageUrlText.clear();
+
+    if (!attributes.isEmpty() && attributes.contains(u"xmlns:atlassian"_s))
+        m_atlassian = true;
+
+    m_currentElement = name;
+    m_currentIsOrigLink = name == u"feedburner:origLink";
+
+    if (m_item && !attributes.isEmpty() && (name == u"enclosure" || name == u"media:content")) {
+        copyIfPresent(attributes, u"url"_s, *m_item, u"enclosureUrl"_s);
+        copyIfPresent(attributes, u"type"_s, *m_item, u"enclosureMime"_s);
+    }
+}
+
+void FeedDocumentReader::characters(const QString &text)
+{
+    if (m_currentIsOrigLink) {
+        m_buffer += text;
+        return;
+    }
+    if (m_item) {
+        (*m_item)[m_currentElement] += text;
+        return;
+    }
+    const PathKind kind = pathKind();
+    if (kind == PathKind::ChannelTitle || kind == PathKind::ChannelLink) {
+        m_buffer += text;
+    } else if (kind == PathKind::ChannelImageUrl && !m_options.subscriptionHasIcon) {
+        // The address may come in pieces (around an entity, say); each piece
+        // re-reads the text so far.
+        m_imageUrlText += text;
+        m_channelImageUrl = urlFromString(trimWhiteSpaceAndNewlines(m_imageUrlText).toString()).value_or(QUrl());
+    }
+}
+
+void FeedDocumentReader::cdataBlock(const QByteArray &bytes)
+{
+    characters(QString::fromUtf8(bytes));
+}
+
+void FeedDocumentReader::finishItem(PathKind kind)
+{
+    if (kind == PathKind::AtomEntry)
+        m_item = convertAtomToRSS(*m_item);
+    const Date date = dateForDictionary(*m_item, m_now);
+    if (!m_options.earliestDate || date >= *m_options.earliestDate)
+        m_records.append(std::move(*m_item));
+    m_item.reset();
+}
+
+void FeedDocumentReader::endElement(const QString &name)
+{
+    const PathKind kind = pathKind();
+    if (kind == PathKind::ChannelTitle) {
+        m_channelName = m_buffer;
+        m_buffer.clear();
+    } else if (kind == PathKind::ChannelLink) {
+        if (!m_mainLink)
+            m_mainLink = m_buffer;
+        m_buffer.clear();
+    } else if (name == u"feedburner:origLink") {
+        if (m_item)
+            m_item->insert(u"feedburner:origLink"_s, m_buffer);
+        m_buffer.clear();
+    } else if (isItem(kind) && m_item && (!m_options.subscriptionAlive || m_options.subscriptionAlive())) {
+        finishItem(kind);
+    }
+    if (!m_path.isEmpty())
+        m_path.removeLast();
+}
+
+ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
+{
+    ItemRecord rss;
+    copyIfPresent(entry, u"href"_s, rss, u"link"_s);
+    copyIfPresent(entry, u"feedburner:origLink"_s, rss, u"link"_s);
+    copyIfPresent(entry, u"title"_s, rss, u"title"_s);
+    if (entry.contains(u"content"_s))
+        copyIfPresent(entry, u"content"_s, rss, u"description"_s);
+    else
+        copyIfPresent(entry, u"summary"_s, rss, u"description"_s);
+    copyIfPresent(entry, u"id"_s, rss, u"guid"_s);
+    if (entry.contains(u"published"_s))
+        copyIfPresent(entry, u"published"_s, rss, u"published"_s);
+    else
+        copyIfPresent(entry, u"updated"_s, rss, u"published"_s);
+    return rss;
+}
+
+} // namespace corvane

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "feeds/sickxmlparser.h"
+
+#include "base/date.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <QVarLengthArray>
+
+#include <functional>
+#include <optional>
+
+namespace corvane {
+
+// One feed item as read: the text of each element under the element's
+// qualified name ("title", "pubDate", "content:encoded"), plus "href",
+// "enclosureUrl" and "enclosureMime" taken from attributes.
+using ItemRecord = QHash<QString, QString>;
+
+// Reads RSS 2.0, RSS 1.0 (RDF) and Atom documents into item records and the
+// channel's name, link and image.
+//
+// State while reading: the path of open elements; the current element (the
+// one started last, whether or not still open), whose name keys the text
+// that follows within an item; the current item, from the start of an item
+// element to its end; and a text buffer for the channel's title and link and
+// for "feedburner:origLink". Elements are recognised by their path from the
+// root, so the same names elsewhere (an item's "title", an "atom:link" in an
+// RSS channel) do not count as the channel's:
+//
+//   item          rss/channel/item, rdf:RDF/item, rdf:RDF/channel/item, feed/entry
+//   channel title rss/channel/title, rdf:RDF/title, rdf:RDF/channel/title, feed/title
+//   channel link  the same with "link"
+//   channel image the same with "image/url"
+//   item link     feed/entry/link, rdf:RDF/channel/items/rdf:Seq/rdf:li (from attributes)
+//
+// An item is finished at its end tag (startElement begins it, endElement
+// dates it, filters it by age and keeps it); Atom entries are converted to
+// RSS names first. A document whose root turns out to be "html" stops the
+// reading at once.
+class FeedDocumentReader : public SickXMLParserDelegate
+{
+public:
+    struct Options
+    {
+        bool subscriptionHasIcon = false;
+        // Age cut-off; none keeps every record.
+        OptionalDate earliestDate;
+        // The moment item dates are computed against (0: current time).
+        Date now = 0;
+        // Sleep 10 microseconds per element start, which keeps a refresh
+        // light on the machine.
+        bool pausePerElement = true;
+        // Unset means alive; records stop being collected when it answers false.
+        std::function<bool()> subscriptionAlive;
+    };
+
+    explicit FeedDocumentReader(Options options);
+
+    // Reads one document (empties the element path and the records first).
+    // False on a reader error or when reading stopped at an "html" start tag.
+    bool read(const QByteArray &document);
+    const QList<ItemRecord> &records() const;
+    QString channelName() const;
+    // The channel's own link text (the first one).
+    QString mainLink() const;
+    QUrl channelImageUrl() const;
+    bool sawHtml() const;
+    // Why the last read() failed, as the XML reader put it.
+    QString errorString() const;
+
+    // An Atom entry with RSS names: "link" from "feedburner:origLink" or else
+    // "href", "title", "description" from "content" or else "summary",
+    // "guid" from "id", "published" from "published" or else "updated".
+    static ItemRecord convertAtomToRSS(const ItemRecord &entry);
+
+    void startElement(const QString &name, const QHash<QString, QString> &attributes) override;
+    void characters(const QString &text) override;
+    void cdataBlock(const QByteArray &bytes) override;
+    void endElement(const QString &name) override;
+
+    // What an element path means to the reader; see the table above. Each
+    // open element's meaning follows from its parent's and its own name.
+    enum class PathKind : quint8 {
+        Root,
+        Other,
+        Rss,
+        RssChannel,
+        Rdf,
+        RdfChannel,
+        RdfItems,
+        RdfSeq,
+        Feed,
+        Item,
+        AtomEntry,
+        ChannelTitle,
+        ChannelLink,
+        ChannelImage,
+        ChannelImageUrl,
+        ItemLink,
+    };
+    static PathKind childPathKind(PathKind parent, const QString &name);
+
+private:
+    PathKind pathKind() const;
+    void handleItemLink(const QHash<QString, QString> &attributes);
+    void finishItem(PathKind kind);
+    void reset();
+
+    Options m_options;
+    Date m_now = 0;
+    SickXMLParser *m_parser = nullptr;
+
+    QVarLengthArray<PathKind, 16> m_path;
+    QString m_currentElement;
+    bool m_currentIsOrigLink = false;
+    std::optional<ItemRecord> m_item;
+    QString m_buffer;
+    QString m_imageUrlText;
+
+    QString m_channelName;
+    std::optional<QString> m_mainLink;
+    QUrl m_channelImageUrl;
+    bool m_atlassian = false;
+    bool m_sawHtml = false;
+    QString m_errorString;
+    QList<ItemRecord> m_records;
+};
+
+} // namespace corvane

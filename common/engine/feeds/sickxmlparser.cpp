@@ -1,0 +1,319 @@
+#include "feeds/sickxmlparser.h"
+
+#include "feeds/fixer.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/globals.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/xmlerror.h>
+
+#include <cstring>
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+namespace {
+
+// Scope state of the current thread; libxml2 keeps its error handlers per
+// thread too, so scopes on different threads never meet.
+thread_local int t_scopeDepth = 0;
+thread_local xmlStructuredErrorFunc t_savedStructuredError = nullptr;
+thread_local void *t_savedStructuredErrorContext = nullptr;
+thread_local xmlGenericErrorFunc t_savedGenericError = nullptr;
+thread_local void *t_savedGenericErrorContext = nullptr;
+
+// The loader that was installed before ours; written once, before any scope
+// exists, and only read afterwards.
+xmlExternalEntityLoader g_previousLoader = nullptr;
+
+xmlParserInputPtr scopedEntityLoader(const char *url, const char *id, xmlParserCtxtPtr context)
+{
+    if (t_scopeDepth > 0)
+        return nullptr;
+    return g_previousLoader ? g_previousLoader(url, id, context) : nullptr;
+}
+
+void discardStructuredError(void *, xmlErrorPtr) {}
+
+void discardGenericError(void *, const char *, ...) {}
+
+void initialiseLibXml()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        g_previousLoader = xmlGetExternalEntityLoader();
+        xmlSetExternalEntityLoader(scopedEntityLoader);
+    });
+}
+
+// Chunks handed to the push parser; each is copied into its input buffer.
+constexpr qsizetype kChunkSize = 64 * 1024;
+
+} // namespace
+
+LibXmlScope::LibXmlScope()
+{
+    initialiseLibXml();
+    if (t_scopeDepth++ > 0)
+        return;
+    t_savedStructuredError = xmlStructuredError;
+    t_savedStructuredErrorContext = xmlStructuredErrorContext;
+    t_savedGenericError = xmlGenericError;
+    t_savedGenericErrorContext = xmlGenericErrorContext;
+    // A structured handler takes every error libxml2 raises, after it has
+    // been recorded as the context's last error; the generic one catches the
+    // few messages written without an error record.
+    xmlSetStructuredErrorFunc(nullptr, discardStructuredError);
+    xmlSetGenericErrorFunc(nullptr, discardGenericError);
+}
+
+LibXmlScope::~LibXmlScope()
+{
+    if (--t_scopeDepth > 0)
+        return;
+    xmlSetStructuredErrorFunc(t_savedStructuredErrorContext, t_savedStructuredError);
+    xmlSetGenericErrorFunc(t_savedGenericErrorContext, t_savedGenericError);
+}
+
+struct SickXMLParser::Private
+{
+    QByteArray document;
+    SickXMLParserDelegate *delegate = nullptr;
+    // The document's parser context while parse() runs. Entity contents are
+    // parsed in contexts of their own, which call back with the same user
+    // data, this object, so the callbacks reach the document's context here.
+    xmlParserCtxtPtr context = nullptr;
+    bool aborted = false;
+    bool overExpanded = false;
+    qint64 textBudget = 0;
+    QString errorString;
+
+    // Element and attribute names come from the parser's dictionary, one
+    // pointer per distinct name, so each is converted once per parse. The
+    // bytes are kept to make sure a pointer still holds the same name.
+    struct CachedName
+    {
+        QByteArray bytes;
+        QString name;
+    };
+    QHash<const xmlChar *, CachedName> names;
+
+    bool stopped() const { return aborted || overExpanded; }
+
+    QString name(const xmlChar *utf8)
+    {
+        const char *chars = reinterpret_cast<const char *>(utf8);
+        auto it = names.constFind(utf8);
+        if (it != names.cend() && std::strcmp(it->bytes.constData(), chars) == 0)
+            return it->name;
+        CachedName entry{QByteArray(chars), QString::fromUtf8(chars)};
+        return names.insert(utf8, std::move(entry))->name;
+    }
+
+    // Counts delivered text against the budget; false once it is spent, when
+    // parsing has been stopped.
+    bool spendText(int length)
+    {
+        textBudget -= length;
+        if (textBudget >= 0)
+            return true;
+        overExpanded = true;
+        errorString = u"entity expansion exceeds the limit for the document"_s;
+        xmlStopParser(context);
+        return false;
+    }
+
+    static Private *from(void *userData) { return static_cast<Private *>(userData); }
+
+    static void onStartElement(void *userData, const xmlChar *name, const xmlChar **attributes)
+    {
+        Private *p = from(userData);
+        if (p->stopped() || !p->delegate)
+            return;
+        QHash<QString, QString> attributeTable;
+        if (attributes) {
+            for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2) {
+                const char *value = reinterpret_cast<const char *>(attribute[1]);
+                attributeTable.insert(p->name(attribute[0]), value ? QString::fromUtf8(value) : QString());
+            }
+        }
+        p->delegate->startElement(p->name(name), attributeTable);
+    }
+
+    static void onEndElement(void *userData, const xmlChar *name)
+    {
+        Private *p = from(userData);
+        if (!p->stopped() && p->delegate)
+            p->delegate->endElement(p->name(name));
+    }
+
+    static void onCharacters(void *userData, const xmlChar *text, int length)
+    {
+        Private *p = from(userData);
+        if (p->stopped() || !p->spendText(length) || !p->delegate)
+            return;
+        p->delegate->characters(QString::fromUtf8(reinterpret_cast<const char *>(text), length));
+    }
+
+    static void onCdataBlock(void *userData, const xmlChar *bytes, int length)
+    {
+        Private *p = from(userData);
+        if (p->stopped() || !p->spendText(length) || !p->delegate)
+            return;
+        p->delegate->cdataBlock(QByteArray(reinterpret_cast<const char *>(bytes), length));
+    }
+
+    // Declarations are recorded the way libxml2 records them, in a document
+    // that only holds the internal subset; it is made when a subset appears.
+    static void onInternalSubset(void *userData, const xmlChar *name, const xmlChar *externalID,
+                                 const xmlChar *systemID)
+    {
+        Private *p = from(userData);
+        if (!p->context->myDoc)
+            xmlSAX2StartDocument(p->context);
+        xmlSAX2InternalSubset(p->context, name, externalID, systemID);
+    }
+
+    static void onEntityDecl(void *userData, const xmlChar *name, int type, const xmlChar *publicID,
+                             const xmlChar *systemID, xmlChar *content)
+    {
+        xmlSAX2EntityDecl(from(userData)->context, name, type, publicID, systemID, content);
+    }
+
+    // Once parsing has stopped every entity is unknown, so expansions still
+    // under way in entity contexts end at their next reference instead of
+    // running to completion.
+    static xmlEntityPtr onGetEntity(void *userData, const xmlChar *name)
+    {
+        Private *p = from(userData);
+        if (p->stopped())
+            return nullptr;
+        return xmlSAX2GetEntity(p->context, name);
+    }
+
+    static xmlEntityPtr onGetParameterEntity(void *userData, const xmlChar *name)
+    {
+        Private *p = from(userData);
+        if (p->stopped())
+            return nullptr;
+        return xmlSAX2GetParameterEntity(p->context, name);
+    }
+
+    static xmlParserInputPtr onResolveEntity(void *, const xmlChar *, const xmlChar *) { return nullptr; }
+
+    static xmlSAXHandler handler()
+    {
+        xmlSAXHandler sax;
+        std::memset(&sax, 0, sizeof sax);
+        // The SAX1 interface reports names as written and namespace
+        // declarations as attributes. No callback loads an external subset
+        // or resolves an external entity.
+        sax.initialized = 1;
+        sax.startElement = onStartElement;
+        sax.endElement = onEndElement;
+        sax.characters = onCharacters;
+        sax.ignorableWhitespace = onCharacters;
+        sax.cdataBlock = onCdataBlock;
+        sax.internalSubset = onInternalSubset;
+        sax.entityDecl = onEntityDecl;
+        sax.getEntity = onGetEntity;
+        sax.getParameterEntity = onGetParameterEntity;
+        sax.resolveEntity = onResolveEntity;
+        return sax;
+    }
+
+    QString lastErrorMessage() const
+    {
+        const xmlError *error = xmlCtxtGetLastError(context);
+        if (!error || error->code == XML_ERR_OK || !error->message)
+            return u"the document is not well-formed"_s;
+        const QString message = QString::fromUtf8(error->message).trimmed();
+        return u"line "_s + QString::number(error->line) + u": "_s + message;
+    }
+};
+
+SickXMLParser::SickXMLParser(const QByteArray &document)
+    : d(std::make_unique<Private>())
+{
+    d->document = Fixer::fixData(document);
+}
+
+SickXMLParser::~SickXMLParser() = default;
+
+void SickXMLParser::setDelegate(SickXMLParserDelegate *delegate)
+{
+    d->delegate = delegate;
+}
+
+const QByteArray &SickXMLParser::document() const
+{
+    return d->document;
+}
+
+QString SickXMLParser::errorString() const
+{
+    return d->errorString;
+}
+
+void SickXMLParser::abortParsing()
+{
+    if (!d->context || d->aborted)
+        return;
+    d->aborted = true;
+    d->errorString = u"parsing was aborted"_s;
+    xmlStopParser(d->context);
+}
+
+bool SickXMLParser::parse()
+{
+    LibXmlScope scope;
+    d->aborted = false;
+    d->overExpanded = false;
+    d->errorString.clear();
+    d->textBudget = d->document.size() + kMaxExpandedText;
+
+    const char *data = d->document.constData();
+    const qsizetype size = d->document.size();
+    // The first bytes let libxml2 detect the encoding before the rest comes.
+    const qsizetype head = qMin<qsizetype>(4, size);
+    xmlSAXHandler sax = Private::handler();
+    d->context = xmlCreatePushParserCtxt(&sax, d.get(), data, int(head), nullptr);
+    if (!d->context) {
+        d->errorString = u"the XML parser could not be created"_s;
+        return false;
+    }
+    // No XML_PARSE_NOENT, XML_PARSE_DTDLOAD, XML_PARSE_DTDVALID or
+    // XML_PARSE_HUGE: external entities stay unloaded and libxml2's
+    // expansion limits stay on. XML_PARSE_NOERROR and XML_PARSE_NOWARNING
+    // remove the handlers that would print.
+    xmlCtxtUseOptions(d->context, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+
+    qsizetype offset = head;
+    do {
+        const qsizetype chunk = qMin(kChunkSize, size - offset);
+        const bool last = offset + chunk >= size;
+        xmlParseChunk(d->context, data + offset, int(chunk), last ? 1 : 0);
+        offset += chunk;
+    } while (offset < size && !d->aborted && !d->overExpanded && d->context->wellFormed
+             && d->context->instate != XML_PARSER_EOF);
+
+    const bool wellFormed = d->context->wellFormed != 0;
+    const bool ok = wellFormed && !d->aborted && !d->overExpanded && offset >= size;
+    if (!wellFormed && !d->aborted && !d->overExpanded)
+        d->errorString = d->lastErrorMessage();
+    if (!ok && !d->aborted && d->delegate)
+        d->delegate->parseErrorOccurred(d->errorString);
+
+    if (d->context->myDoc)
+        xmlFreeDoc(d->context->myDoc);
+    xmlFreeParserCtxt(d->context);
+    d->context = nullptr;
+    d->names.clear();
+    return ok;
+}
+
+} // namespace corvane
