@@ -80,6 +80,7 @@ StoreManager::StoreManager(const Options &options)
 StoreManager::~StoreManager()
 {
     waitForPendingCommit();
+    m_alive.reset();
     m_backgroundSaves.reset();
     m_mainSaves.reset();
     if (m_background)
@@ -158,7 +159,9 @@ void StoreManager::mergeBackgroundSaveIntoMain(const Notification &notification)
 {
     const SaveInfo info = saveInfoOf(notification);
     const bool keywordChanged = info.touched(Entity::Keyword);
-    dispatch::main().async([this, info, keywordChanged] {
+    dispatch::main().async([this, alive = std::weak_ptr<int>(m_alive), info, keywordChanged] {
+        if (alive.expired())
+            return;
         Context *main = m_main.get();
         QList<Record *> updated, deleted;
         for (const ObjectID &id : info.updated)

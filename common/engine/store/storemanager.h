@@ -127,6 +127,8 @@ private:
     Date m_deferDeadline = 0;
     bool m_deferRunning = false;
     bool m_deferHoldsToken = false;
+    // Work posted to the main queue checks it: a manager may go away first.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace corvane
