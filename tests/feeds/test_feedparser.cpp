@@ -52,6 +52,8 @@ const FixerCase kFixerCases[] = {
     {"ampersand at the end is kept", "a &", "a &"},
     {"second of two ampersands pends at the end", "&&", "&amp;&"},
     {"unterminated CDATA is kept", "<![CDATA[ & ", "<![CDATA[ & "},
+    {"brackets inside CDATA", "<![CDATA[a]b]]c]]]> & x</a>", "<![CDATA[a]b]]c]]]> &amp; x</a>"},
+    {"brackets before CDATA", "[x] <[ <!-[ <![CDATA[&]]> & </a>", "[x] <[ <!-[ <![CDATA[&]]> &amp; </a>"},
     {"start tags do not end a reference", "a & <b>; c", "a & <b>; c"},
     {"empty text", "", ""},
 };

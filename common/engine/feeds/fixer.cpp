@@ -4,6 +4,7 @@
 #include <QStringView>
 #include <QVarLengthArray>
 
+#include <cstring>
 #include <string_view>
 
 namespace corvane::Fixer {
@@ -28,19 +29,44 @@ bool matchesAt(const Char *data, qsizetype size, qsizetype pos, std::string_view
     return true;
 }
 
+// Where needle next occurs at or after from, or size when it does not.
+// In bytes the search jumps between occurrences of the needle's rarest
+// character, "[" or "]" for the tokens searched for, with memchr.
 template <typename Char>
-bool mayStartToken(Char c)
+qsizetype nextOccurrence(const Char *data, qsizetype size, qsizetype from, std::string_view needle,
+                         qsizetype rareAt)
 {
-    return c == Char('&') || c == Char(';') || c == Char('<') || c == Char(']');
+    if constexpr (sizeof(Char) == 1) {
+        const char rare = needle[size_t(rareAt)];
+        qsizetype pos = from + rareAt;
+        while (pos < size) {
+            const void *found = std::memchr(data + pos, rare, size_t(size - pos));
+            if (!found)
+                break;
+            const qsizetype start = static_cast<const char *>(found) - data - rareAt;
+            if (matchesAt(data, size, start, needle))
+                return start;
+            pos = start + rareAt + 1;
+        }
+        return size;
+    } else {
+        Q_UNUSED(rareAt);
+        const qsizetype found =
+            QStringView(data + from, size - from).indexOf(QLatin1StringView(needle.data(), needle.size()));
+        return found < 0 ? size : from + found;
+    }
 }
 
 template <typename Char>
-qsizetype cdataEnd(const Char *data, qsizetype size, qsizetype from)
+qsizetype nextAmpersand(const Char *data, qsizetype size, qsizetype from)
 {
-    if constexpr (sizeof(Char) == 1)
-        return QByteArrayView(data + from, size - from).indexOf(QByteArrayView("]]>"));
-    else
-        return QStringView(data + from, size - from).indexOf(u"]]>");
+    if constexpr (sizeof(Char) == 1) {
+        const void *found = std::memchr(data + from, '&', size_t(size - from));
+        return found ? static_cast<const Char *>(found) - data : size;
+    } else {
+        const qsizetype found = QStringView(data + from, size - from).indexOf(u'&');
+        return found < 0 ? size : from + found;
+    }
 }
 
 using Insertions = QVarLengthArray<qsizetype, 32>;
@@ -48,53 +74,61 @@ using Insertions = QVarLengthArray<qsizetype, 32>;
 // The positions just behind each bare ampersand, where "amp;" goes. Tokens
 // cannot overlap one another, so testing each position in turn finds the
 // same occurrences as searching for each token on its own.
+//
+// While no ampersand is pending only "&" and "<![CDATA[" change anything,
+// so the search jumps from one of these to the next (memchr and a substring
+// search, both much faster than looking at every character); the other
+// tokens are looked for only between an ampersand and the token after it.
 template <typename Char>
 Insertions bareAmpersands(const Char *data, qsizetype size)
 {
     Insertions insertions;
-    qsizetype pendingBehind = -1;
-    // Any token but ";" shows that the pending ampersand starts no reference.
-    const auto endPending = [&](bool bare) {
-        if (pendingBehind >= 0 && bare)
-            insertions.append(pendingBehind);
-        pendingBehind = -1;
-    };
-
+    qsizetype ampersand = -1;
+    qsizetype cdata = -1;
     qsizetype pos = 0;
     while (pos < size) {
-        const Char c = data[pos];
-        if (!mayStartToken(c)) {
-            ++pos;
+        if (ampersand < pos)
+            ampersand = nextAmpersand(data, size, pos);
+        if (cdata < pos)
+            cdata = nextOccurrence(data, size, pos, "<![CDATA[", 2);
+        if (cdata < ampersand) {
+            // Inside a section only its end counts, and nothing in it is changed.
+            const qsizetype end = nextOccurrence(data, size, cdata + 9, "]]>", 0);
+            pos = end + 3;
             continue;
         }
-        if (c == Char('&')) {
-            endPending(true);
-            pendingBehind = ++pos;
-        } else if (c == Char(';')) {
-            endPending(false);
-            ++pos;
-        } else if (c == Char('<')) {
-            if (matchesAt(data, size, pos, "<![CDATA[")) {
-                endPending(true);
-                // Inside a section only its end counts, and nothing in it is changed.
-                const qsizetype end = cdataEnd(data, size, pos + 9);
-                if (end < 0)
-                    break;
-                pos += 9 + end + 3;
-            } else if (matchesAt(data, size, pos, "</")) {
-                endPending(true);
-                pos += 2;
-            } else {
+        if (ampersand >= size)
+            break;
+
+        // An ampersand: the token after it decides whether it is bare.
+        const qsizetype behind = ampersand + 1;
+        pos = behind;
+        bool bare = false;
+        while (pos < size) {
+            const Char c = data[pos];
+            if (c == Char(';')) {
                 ++pos;
+                break;
             }
-        } else if (matchesAt(data, size, pos, "]]>")) {
-            endPending(true);
-            pos += 3;
-        } else {
+            if (c == Char('&')) {
+                bare = true;
+                break;
+            }
+            if (c == Char('<') && (matchesAt(data, size, pos, "</") || matchesAt(data, size, pos, "<![CDATA["))) {
+                bare = true;
+                break;
+            }
+            if (c == Char(']') && matchesAt(data, size, pos, "]]>")) {
+                bare = true;
+                pos += 3;
+                break;
+            }
             ++pos;
         }
+        // An ampersand still pending at the end stays as it is.
+        if (bare)
+            insertions.append(behind);
     }
-    // An ampersand still pending at the end stays as it is.
     return insertions;
 }
 
