@@ -8,8 +8,11 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include <array>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 using namespace Qt::StringLiterals;
 
@@ -91,28 +94,45 @@ struct SickXMLParser::Private
     bool overExpanded = false;
     qint64 textBudget = 0;
     QString errorString;
+    // Text not yet delivered. libxml2 reports text in many pieces (around
+    // every reference, at every non-ASCII run), so adjacent pieces are
+    // joined and delivered as one before the next other event.
+    QByteArray pendingText;
 
     // Element and attribute names come from the parser's dictionary, one
-    // pointer per distinct name, so each is converted once per parse. The
-    // bytes are kept to make sure a pointer still holds the same name.
+    // pointer per distinct name, so each is converted once per parse and
+    // kept in a small table indexed by the pointer. The bytes are kept to
+    // make sure a pointer still holds the same name.
     struct CachedName
     {
+        const xmlChar *pointer = nullptr;
         QByteArray bytes;
         QString name;
     };
-    QHash<const xmlChar *, CachedName> names;
+    static constexpr size_t kNameSlots = 256;
+    std::array<CachedName, kNameSlots> names;
 
     bool stopped() const { return aborted || overExpanded; }
 
     QString name(const xmlChar *utf8)
     {
         const char *chars = reinterpret_cast<const char *>(utf8);
-        auto it = names.constFind(utf8);
-        if (it != names.cend() && std::strcmp(it->bytes.constData(), chars) == 0)
-            return it->name;
-        CachedName entry{QByteArray(chars), QString::fromUtf8(chars)};
-        return names.insert(utf8, std::move(entry))->name;
+        CachedName &slot = names[(quintptr(utf8) >> 3) % kNameSlots];
+        if (slot.pointer != utf8 || std::strcmp(slot.bytes.constData(), chars) != 0) {
+            slot.pointer = utf8;
+            slot.bytes = QByteArray(chars);
+            slot.name = QString::fromUtf8(slot.bytes);
+        }
+        return slot.name;
     }
+
+    // Attribute tables by the attributes' bytes. Many elements repeat the
+    // same attributes item after item (type="html", isPermaLink="false"),
+    // and a table built once is shared instead of hashing its names again.
+    // std::hash keeps this cheap where Qt's string hash is not.
+    std::unordered_map<std::string, QHash<QString, QString>> attributeTables;
+    std::string attributeKey;
+    static constexpr size_t kMaxAttributeTables = 256;
 
     // Counts delivered text against the budget; false once it is spent, when
     // parsing has been stopped.
@@ -127,26 +147,54 @@ struct SickXMLParser::Private
         return false;
     }
 
+    void deliverText()
+    {
+        if (pendingText.isEmpty())
+            return;
+        if (delegate && !stopped())
+            delegate->characters(QString::fromUtf8(pendingText));
+        pendingText.resize(0);
+    }
+
     static Private *from(void *userData) { return static_cast<Private *>(userData); }
 
     static void onStartElement(void *userData, const xmlChar *name, const xmlChar **attributes)
     {
         Private *p = from(userData);
+        p->deliverText();
         if (p->stopped() || !p->delegate)
             return;
-        QHash<QString, QString> attributeTable;
-        if (attributes) {
-            for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2) {
-                const char *value = reinterpret_cast<const char *>(attribute[1]);
-                attributeTable.insert(p->name(attribute[0]), value ? QString::fromUtf8(value) : QString());
-            }
+        p->delegate->startElement(p->name(name), attributes ? p->attributeTable(attributes) : QHash<QString, QString>());
+    }
+
+    QHash<QString, QString> attributeTable(const xmlChar **attributes)
+    {
+        attributeKey.clear();
+        for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2) {
+            attributeKey += reinterpret_cast<const char *>(attribute[0]);
+            attributeKey += '\0';
+            if (attribute[1])
+                attributeKey += reinterpret_cast<const char *>(attribute[1]);
+            attributeKey += '\0';
         }
-        p->delegate->startElement(p->name(name), attributeTable);
+        if (const auto cached = attributeTables.find(attributeKey); cached != attributeTables.end())
+            return cached->second;
+
+        QHash<QString, QString> table;
+        for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2) {
+            const char *value = reinterpret_cast<const char *>(attribute[1]);
+            table.insert(name(attribute[0]), value ? QString::fromUtf8(value) : QString());
+        }
+        if (attributeTables.size() >= kMaxAttributeTables)
+            attributeTables.clear();
+        attributeTables.emplace(attributeKey, table);
+        return table;
     }
 
     static void onEndElement(void *userData, const xmlChar *name)
     {
         Private *p = from(userData);
+        p->deliverText();
         if (!p->stopped() && p->delegate)
             p->delegate->endElement(p->name(name));
     }
@@ -156,7 +204,7 @@ struct SickXMLParser::Private
         Private *p = from(userData);
         if (p->stopped() || !p->spendText(length) || !p->delegate)
             return;
-        p->delegate->characters(QString::fromUtf8(reinterpret_cast<const char *>(text), length));
+        p->pendingText.append(reinterpret_cast<const char *>(text), length);
     }
 
     static void onCdataBlock(void *userData, const xmlChar *bytes, int length)
@@ -164,6 +212,7 @@ struct SickXMLParser::Private
         Private *p = from(userData);
         if (p->stopped() || !p->spendText(length) || !p->delegate)
             return;
+        p->deliverText();
         p->delegate->cdataBlock(QByteArray(reinterpret_cast<const char *>(bytes), length));
     }
 
@@ -274,6 +323,7 @@ bool SickXMLParser::parse()
     d->aborted = false;
     d->overExpanded = false;
     d->errorString.clear();
+    d->pendingText.clear();
     d->textBudget = d->document.size() + kMaxExpandedText;
 
     const char *data = d->document.constData();
@@ -301,6 +351,8 @@ bool SickXMLParser::parse()
     } while (offset < size && !d->aborted && !d->overExpanded && d->context->wellFormed
              && d->context->instate != XML_PARSER_EOF);
 
+    // Text read before the end or a fault still counts.
+    d->deliverText();
     const bool wellFormed = d->context->wellFormed != 0;
     const bool ok = wellFormed && !d->aborted && !d->overExpanded && offset >= size;
     if (!wellFormed && !d->aborted && !d->overExpanded)
@@ -312,7 +364,9 @@ bool SickXMLParser::parse()
         xmlFreeDoc(d->context->myDoc);
     xmlFreeParserCtxt(d->context);
     d->context = nullptr;
-    d->names.clear();
+    d->names.fill({});
+    d->attributeTables.clear();
+    d->pendingText.clear();
     return ok;
 }
 
