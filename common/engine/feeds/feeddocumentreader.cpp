@@ -13,15 +13,26 @@ namespace corvane {
 
 namespace {
 
+constexpr qsizetype kItemFieldsReserved = 24;
+
 bool isItem(FeedDocumentReader::PathKind kind)
 {
     return kind == FeedDocumentReader::PathKind::Item || kind == FeedDocumentReader::PathKind::AtomEntry;
 }
 
-void copyIfPresent(const ItemRecord &from, const QString &fromKey, ItemRecord &to, const QString &toKey)
+// The value of an attribute, or null. Elements carry few attributes, and
+// comparing their names is much cheaper than hashing the one looked for.
+const QString *attribute(const QHash<QString, QString> &attributes, QStringView name)
 {
-    if (const auto it = from.constFind(fromKey); it != from.cend())
-        to.insert(toKey, *it);
+    if (attributes.size() > 8) {
+        const auto it = attributes.constFind(name.toString());
+        return it == attributes.cend() ? nullptr : &*it;
+    }
+    for (auto it = attributes.cbegin(); it != attributes.cend(); ++it) {
+        if (it.key() == name)
+            return &it.value();
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -67,6 +78,7 @@ void FeedDocumentReader::reset()
     m_currentElement.clear();
     m_currentIsOrigLink = false;
     m_item.reset();
+    m_currentValue = nullptr;
     m_buffer.clear();
     m_imageUrlText.clear();
     m_channelName.clear();
@@ -164,16 +176,17 @@ void FeedDocumentReader::handleItemLink(const QHash<QString, QString> &attribute
 {
     // Links to XML (the entry's own Atom document, comment feeds) are not
     // the item's page.
-    if (attributes.value(u"type"_s).contains(u"xml"))
+    if (const QString *type = attribute(attributes, u"type"); type && type->contains(u"xml"))
         return;
-    auto address = attributes.constFind(u"href"_s);
-    if (address == attributes.cend())
-        address = attributes.constFind(u"rdf:resource"_s);
-    if (address == attributes.cend() || !m_item)
+    const QString *address = attribute(attributes, u"href");
+    if (!address)
+        address = attribute(attributes, u"rdf:resource");
+    if (!address || !m_item)
         return;
     if (!m_atlassian) {
         // The last link of an entry wins; enclosures are not its page.
-        if (attributes.value(u"rel"_s) != u"enclosure")
+        const QString *rel = attribute(attributes, u"rel");
+        if (!rel || *rel != u"enclosure")
             m_item->insert(u"href"_s, *address);
     } else if (!m_item->contains(u"href"_s)) {
         // Atlassian (Jira, Confluence) feeds list the item's page first.
@@ -195,22 +208,28 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
 
     const PathKind kind = childPathKind(pathKind(), name);
     m_path.append(kind);
-    if (isItem(kind))
-        m_item.emplace();
+    m_currentValue = nullptr;
+    if (isItem(kind)) {
+        // Room for a typical item's fields from the start: growing the table
+        // hashes every key again, and string hashing is the costly part.
+        m_item.emplace().reserve(kItemFieldsReserved);
+    }
     else if (kind == PathKind::ItemLink)
         handleItemLink(attributes);
     else if (kind == PathKind::ChannelImageUrl)
         m_imageUrlText.clear();
 
-    if (!attributes.isEmpty() && attributes.contains(u"xmlns:atlassian"_s))
+    if (!m_atlassian && attribute(attributes, u"xmlns:atlassian"))
         m_atlassian = true;
 
     m_currentElement = name;
     m_currentIsOrigLink = name == u"feedburner:origLink";
 
     if (m_item && !attributes.isEmpty() && (name == u"enclosure" || name == u"media:content")) {
-        copyIfPresent(attributes, u"url"_s, *m_item, u"enclosureUrl"_s);
-        copyIfPresent(attributes, u"type"_s, *m_item, u"enclosureMime"_s);
+        if (const QString *url = attribute(attributes, u"url"))
+            m_item->insert(u"enclosureUrl"_s, *url);
+        if (const QString *type = attribute(attributes, u"type"))
+            m_item->insert(u"enclosureMime"_s, *type);
     }
 }
 
@@ -221,7 +240,11 @@ void FeedDocumentReader::characters(const QString &text)
         return;
     }
     if (m_item) {
-        (*m_item)[m_currentElement] += text;
+        // Text after an end tag goes on under the same name, so the value
+        // stays at hand until the item changes otherwise.
+        if (!m_currentValue)
+            m_currentValue = &(*m_item)[m_currentElement];
+        *m_currentValue += text;
         return;
     }
     const PathKind kind = pathKind();
@@ -244,8 +267,9 @@ void FeedDocumentReader::finishItem(PathKind kind)
 {
     if (kind == PathKind::AtomEntry)
         m_item = convertAtomToRSS(*m_item);
-    const Date date = dateForDictionary(*m_item, m_now);
-    if (!m_options.earliestDate || date >= *m_options.earliestDate)
+    // Dating an item takes longer than reading it, and only the cut-off
+    // needs the date here.
+    if (!m_options.earliestDate || dateForDictionary(*m_item, m_now) >= *m_options.earliestDate)
         m_records.append(std::move(*m_item));
     m_item.reset();
 }
@@ -261,11 +285,14 @@ void FeedDocumentReader::endElement(const QString &name)
             m_mainLink = m_buffer;
         m_buffer.clear();
     } else if (name == u"feedburner:origLink") {
-        if (m_item)
+        if (m_item) {
             m_item->insert(u"feedburner:origLink"_s, m_buffer);
+            m_currentValue = nullptr;
+        }
         m_buffer.clear();
     } else if (isItem(kind) && m_item && (!m_options.subscriptionAlive || m_options.subscriptionAlive())) {
         finishItem(kind);
+        m_currentValue = nullptr;
     }
     if (!m_path.isEmpty())
         m_path.removeLast();
@@ -273,19 +300,46 @@ void FeedDocumentReader::endElement(const QString &name)
 
 ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
 {
+    // One pass over the entry; where two fields feed one name the
+    // preferred one is remembered and wins.
+    const QString *href = nullptr;
+    const QString *origLink = nullptr;
+    const QString *title = nullptr;
+    const QString *content = nullptr;
+    const QString *summary = nullptr;
+    const QString *id = nullptr;
+    const QString *published = nullptr;
+    const QString *updated = nullptr;
+    for (auto it = entry.cbegin(); it != entry.cend(); ++it) {
+        const QString &key = it.key();
+        if (key == u"href")
+            href = &it.value();
+        else if (key == u"feedburner:origLink")
+            origLink = &it.value();
+        else if (key == u"title")
+            title = &it.value();
+        else if (key == u"content")
+            content = &it.value();
+        else if (key == u"summary")
+            summary = &it.value();
+        else if (key == u"id")
+            id = &it.value();
+        else if (key == u"published")
+            published = &it.value();
+        else if (key == u"updated")
+            updated = &it.value();
+    }
     ItemRecord rss;
-    copyIfPresent(entry, u"href"_s, rss, u"link"_s);
-    copyIfPresent(entry, u"feedburner:origLink"_s, rss, u"link"_s);
-    copyIfPresent(entry, u"title"_s, rss, u"title"_s);
-    if (entry.contains(u"content"_s))
-        copyIfPresent(entry, u"content"_s, rss, u"description"_s);
-    else
-        copyIfPresent(entry, u"summary"_s, rss, u"description"_s);
-    copyIfPresent(entry, u"id"_s, rss, u"guid"_s);
-    if (entry.contains(u"published"_s))
-        copyIfPresent(entry, u"published"_s, rss, u"published"_s);
-    else
-        copyIfPresent(entry, u"updated"_s, rss, u"published"_s);
+    if (const QString *link = origLink ? origLink : href)
+        rss.insert(u"link"_s, *link);
+    if (title)
+        rss.insert(u"title"_s, *title);
+    if (const QString *description = content ? content : summary)
+        rss.insert(u"description"_s, *description);
+    if (id)
+        rss.insert(u"guid"_s, *id);
+    if (const QString *date = published ? published : updated)
+        rss.insert(u"published"_s, *date);
     return rss;
 }
 

@@ -118,6 +118,9 @@ private:
     QString m_currentElement;
     bool m_currentIsOrigLink = false;
     std::optional<ItemRecord> m_item;
+    // The current item's value under the current element, once text came;
+    // reset whenever the item may have changed otherwise.
+    QString *m_currentValue = nullptr;
     QString m_buffer;
     QString m_imageUrlText;
 
