@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the main program with the given
-# arguments (corvanectl for now; without arguments it shows its help).
+# arguments (corvanectl, the engine's command-line front end, until the desktop
+# application exists; without arguments it shows its help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
