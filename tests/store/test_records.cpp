@@ -206,6 +206,17 @@ TEST_F(RecordsTest, RunTimeValuesOutliveTheRecordAndAreSharedByContexts)
     EXPECT_EQ(copy->failedTries(), 3);
     m_context->refresh(source, false);
     EXPECT_EQ(source->failedTries(), 3);
+
+    // A deleted subscription's URI is never reused, so its values stay its own.
+    const QString uri = m_store->uriForID(source->objectID());
+    m_context->deleteObject(source);
+    ASSERT_TRUE(m_context->save());
+    auto *successor = addSource();
+    ASSERT_TRUE(m_context->save());
+    EXPECT_NE(m_store->uriForID(successor->objectID()), uri);
+    EXPECT_EQ(successor->failedTries(), 0);
+    EXPECT_FALSE(Datasource::isBeingDeleted(m_store->uriForID(successor->objectID())));
+    EXPECT_TRUE(Datasource::isBeingDeleted(uri));
     AppLifetimePropertyManager::shared().clear();
 }
 

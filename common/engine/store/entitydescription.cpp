@@ -150,7 +150,9 @@ QList<QByteArray> tableStatements(bool withSyncAttributes)
     QList<QByteArray> statements;
     for (Entity entity : {Entity::Category, Entity::Datasource, Entity::DataItem, Entity::Keyword}) {
         const EntityDescription &d = describe(entity);
-        QByteArray sql = "CREATE TABLE IF NOT EXISTS " + d.table + " (id INTEGER PRIMARY KEY";
+        // AUTOINCREMENT: a row id, and so an object's URI, is never handed out
+        // twice, so run-time values kept by URI cannot pass to a newer record.
+        QByteArray sql = "CREATE TABLE IF NOT EXISTS " + d.table + " (id INTEGER PRIMARY KEY AUTOINCREMENT";
         for (const Attribute &a : d.attributes)
             if (withSyncAttributes || !isSyncAttribute(a.name))
                 sql += ", " + columnDefinition(a);
