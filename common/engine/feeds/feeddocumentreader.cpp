@@ -211,13 +211,13 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
     m_currentValue = nullptr;
     if (isItem(kind)) {
         // Room for a typical item's fields from the start: growing the table
-        // hashes every key again, and string hashing is the costly part.
+        // hashes every key again, and hashing strings is what costs most here.
         m_item.emplace().reserve(kItemFieldsReserved);
-    }
-    else if (kind == PathKind::ItemLink)
+    } else if (kind == PathKind::ItemLink) {
         handleItemLink(attributes);
-    else if (kind == PathKind::ChannelImageUrl)
+    } else if (kind == PathKind::ChannelImageUrl) {
         m_imageUrlText.clear();
+    }
 
     if (!m_atlassian && attribute(attributes, u"xmlns:atlassian"))
         m_atlassian = true;

@@ -37,9 +37,9 @@ using ItemRecord = QHash<QString, QString>;
 //   channel image the same with "image/url"
 //   item link     feed/entry/link, rdf:RDF/channel/items/rdf:Seq/rdf:li (from attributes)
 //
-// An item is finished at its end tag (startElement begins it, endElement
-// dates it, filters it by age and keeps it); Atom entries are converted to
-// RSS names first. A document whose root turns out to be "html" stops the
+// An item is finished at its end tag (startElement begins it; endElement
+// converts an Atom entry to RSS names, drops it when an age cut-off is set
+// and its date is older, and keeps it otherwise). A document whose root turns out to be "html" stops the
 // reading at once.
 class FeedDocumentReader : public SickXMLParserDelegate
 {
