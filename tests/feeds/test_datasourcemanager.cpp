@@ -1,6 +1,7 @@
 #include "refreshfixture.h"
 
 #include "base/clock.h"
+#include "base/urltext.h"
 #include "store/category.h"
 #include "store/keyword.h"
 #include "store/keywordhelper.h"
@@ -73,7 +74,8 @@ TEST_F(Manager, DefaultsAreCreatedOnlyForAnEmptyStoreAndOnlyOnce)
 
 TEST_F(Manager, AnAddressThatIsNoUrlIsRetriedUntilItsFourthFailureThenWaits)
 {
-    RSSDatasource *feed = addFeed(QStringLiteral("http://"));
+    RSSDatasource *feed = addFeed(QStringLiteral("http://exa mple.org/feed"));
+    ASSERT_FALSE(feedURL(feed->url()));
     for (int round = 1; round <= 3; ++round) {
         refreshRound(1);
         EXPECT_EQ(feed->failedTries(), round);
@@ -95,7 +97,7 @@ TEST_F(Manager, ATwitterSubscriptionFailsCleanlyAndDisabledOnesAreNotRefreshed)
 {
     RSSDatasource *twitter = addFeed(QStringLiteral("@someone"));
     serve(QStringLiteral("/off.xml"), "<rss version=\"2.0\"><channel><item><title>x</title></item></channel></rss>");
-    RSSDatasource *off = addFeed(local(QStringLiteral("/off.xml")));
+    RSSDatasource *off = DatasourceManager::addFeedWithURL(local(QStringLiteral("/off.xml")), main());
     off->setEnabled(false);
     ASSERT_TRUE(main()->save());
     refreshRound(1);

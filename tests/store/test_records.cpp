@@ -208,6 +208,7 @@ TEST_F(RecordsTest, RunTimeValuesOutliveTheRecordAndAreSharedByContexts)
     EXPECT_EQ(source->failedTries(), 3);
 
     // A deleted subscription's URI is never reused, so its values stay its own.
+    observer.reset();
     const QString uri = m_store->uriForID(source->objectID());
     m_context->deleteObject(source);
     ASSERT_TRUE(m_context->save());

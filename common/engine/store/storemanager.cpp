@@ -212,7 +212,7 @@ void StoreManager::mergeMainSaveIntoBackground(const Notification &notification)
         if (keywordChanged)
             NotificationCenter::defaultCenter().post(kKeywordsChangedNotification);
         for (const ObjectID &id : insertedSources)
-            if (auto *source = dynamic_cast<RSSDatasource *>(background->existingObject(id)))
+            if (auto *source = dynamic_cast<RSSDatasource *>(background->existingObject(id)); source && source->enabled())
                 source->updateData();
     });
 }
