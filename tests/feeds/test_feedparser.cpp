@@ -161,6 +161,18 @@ TEST(SickXMLParser, ReportsQualifiedNamesAndNamespaceDeclarationsAsWritten)
     EXPECT_EQ(r.events, expected);
 }
 
+TEST(SickXMLParser, GivesEachElementItsOwnAttributeValues)
+{
+    // Repeated attribute names, repeated and new values, in another order.
+    const ParseResult r = parseDocument("<r><a x=\"1\" y=\"2\"/><a x=\"3\" y=\"4\"/><a x=\"1\" y=\"2\"/>"
+                                        "<a y=\"5\" x=\"6\"/><a x=\"7\"/><a/></r>");
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    const QStringList starts = r.events.filter(u"start a"_s);
+    const QStringList expected = {u"start a x=1 y=2"_s, u"start a x=3 y=4"_s, u"start a x=1 y=2"_s,
+                                  u"start a x=6 y=5"_s, u"start a x=7"_s,     u"start a"_s};
+    EXPECT_EQ(starts, expected);
+}
+
 TEST(SickXMLParser, DeliversTextEntitiesAndCdata)
 {
     const ParseResult r = parseDocument("<!DOCTYPE r [<!ENTITY who \"World &amp; Co\">]>"
@@ -435,6 +447,8 @@ TEST(FeedDocumentReader, ReadsRss2ChannelAndItems)
     const ItemRecord &two = reader.records()[1];
     EXPECT_EQ(two.value(u"enclosureUrl"_s), u"http://x/v.mp4"_s);
     EXPECT_EQ(two.value(u"enclosureMime"_s), u"video/mp4"_s);
+    EXPECT_FALSE(two.contains(u"description"_s));
+    EXPECT_FALSE(two.contains(u"link"_s));
 }
 
 TEST(FeedDocumentReader, TextAfterAChildGoesToThatChild)

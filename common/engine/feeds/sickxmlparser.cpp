@@ -131,7 +131,10 @@ struct SickXMLParser::Private
     // and a table built once is shared instead of hashing its names again.
     // std::hash keeps this cheap where Qt's string hash is not.
     std::unordered_map<std::string, QHash<QString, QString>> attributeTables;
+    // Tables by their names alone, for new values under names seen before.
+    std::unordered_map<std::string, QHash<QString, QString>> attributeShapes;
     std::string attributeKey;
+    std::string shapeKey;
     static constexpr size_t kMaxAttributeTables = 256;
 
     // Counts delivered text against the budget; false once it is spent, when
@@ -170,8 +173,12 @@ struct SickXMLParser::Private
     QHash<QString, QString> attributeTable(const xmlChar **attributes)
     {
         attributeKey.clear();
+        shapeKey.clear();
         for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2) {
-            attributeKey += reinterpret_cast<const char *>(attribute[0]);
+            const char *attributeName = reinterpret_cast<const char *>(attribute[0]);
+            shapeKey += attributeName;
+            shapeKey += '\0';
+            attributeKey += attributeName;
             attributeKey += '\0';
             if (attribute[1])
                 attributeKey += reinterpret_cast<const char *>(attribute[1]);
@@ -181,14 +188,38 @@ struct SickXMLParser::Private
             return cached->second;
 
         QHash<QString, QString> table;
-        for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2) {
-            const char *value = reinterpret_cast<const char *>(attribute[1]);
-            table.insert(name(attribute[0]), value ? QString::fromUtf8(value) : QString());
+        if (const auto shape = attributeShapes.find(shapeKey); shape != attributeShapes.end()) {
+            // The same names as before: a copy keeps every key in its bucket,
+            // so only the values are set, without hashing anything.
+            table = shape->second;
+            for (auto it = table.begin(); it != table.end(); ++it)
+                it.value() = valueOf(attributes, it.key());
+        } else {
+            for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2)
+                table.insert(name(attribute[0]), valueOf(attribute));
+            if (attributeShapes.size() >= kMaxAttributeTables)
+                attributeShapes.clear();
+            attributeShapes.emplace(shapeKey, table);
         }
         if (attributeTables.size() >= kMaxAttributeTables)
             attributeTables.clear();
         attributeTables.emplace(attributeKey, table);
         return table;
+    }
+
+    static QString valueOf(const xmlChar **attribute)
+    {
+        const char *value = reinterpret_cast<const char *>(attribute[1]);
+        return value ? QString::fromUtf8(value) : QString();
+    }
+
+    QString valueOf(const xmlChar **attributes, const QString &attributeName)
+    {
+        for (const xmlChar **attribute = attributes; attribute[0]; attribute += 2) {
+            if (name(attribute[0]) == attributeName)
+                return valueOf(attribute);
+        }
+        return QString();
     }
 
     static void onEndElement(void *userData, const xmlChar *name)
@@ -366,6 +397,7 @@ bool SickXMLParser::parse()
     d->context = nullptr;
     d->names.fill({});
     d->attributeTables.clear();
+    d->attributeShapes.clear();
     d->pendingText.clear();
     return ok;
 }
