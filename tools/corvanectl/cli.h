@@ -41,6 +41,7 @@ const QList<Command> &settingsCommands();
 const QList<Command> &feedCommands();
 const QList<Command> &itemCommands();
 const QList<Command> &refreshCommands();
+const QList<Command> &opmlCommands();
 
 // Exit status 2 with the command's synopsis.
 int usageError(const Invocation &call, const QString &message);

@@ -25,7 +25,7 @@ const char kOptions[] = R"(Options:
 
 QList<Command> allCommands()
 {
-    return feedCommands() + refreshCommands() + itemCommands() + settingsCommands();
+    return feedCommands() + refreshCommands() + itemCommands() + opmlCommands() + settingsCommands();
 }
 
 QString usage()

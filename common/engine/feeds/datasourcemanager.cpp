@@ -1,6 +1,7 @@
 #include "datasourcemanager.h"
 
 #include "httpfetch.h"
+#include "opmlhandler.h"
 #include "refreshschedule.h"
 #include "rssparser.h"
 
@@ -142,6 +143,11 @@ void DatasourceManager::initialise()
     storeOptions.trimIntervalSeconds = m_options.trimIntervalSeconds;
     m_stores = std::make_shared<StoreManager>(storeOptions);
     m_pool = std::make_unique<FetchPool>();
+
+    StoreManager *storesForBackup = m_stores.get();
+    m_stores->opmlExporter = [storesForBackup](const QString &path) {
+        return OPMLHandler(*storesForBackup).exportURL(path);
+    };
 
     if (g_instance.load() == this)
         StoreHooks::shared().refreshDatasource = [](RSSDatasource *datasource) {
@@ -366,10 +372,15 @@ RSSDatasource *DatasourceManager::addFeedWithURL(const QString &url, Context *co
             if (auto *feed = dynamic_cast<RSSDatasource *>(candidate))
                 return feed;
     }
+    return insertFeed(url, context, category, highest + 1);
+}
+
+RSSDatasource *DatasourceManager::insertFeed(const QString &url, Context *context, Category *category, double position)
+{
     auto *datasource = context->insert<RSSDatasource>();
     datasource->setUrl(url);
     datasource->setEnabled(true);
-    datasource->setPosition(highest + 1);
+    datasource->setPosition(position);
     datasource->setCategory(category);
     return datasource;
 }

@@ -69,6 +69,8 @@ public:
     // Subscriptions.
     RSSDatasource *addFeedWithURL(const QString &url, const std::function<void(RSSDatasource *)> &then = {});
     static RSSDatasource *addFeedWithURL(const QString &url, Context *context, Category *category = nullptr);
+    // The creation step of adding, for callers that know the address is new.
+    static RSSDatasource *insertFeed(const QString &url, Context *context, Category *category, double position);
     void addFeedsFromConfigurations(const QList<QVariantMap> &configurations, Context *context);
     void deleteDatasourceOrCategory(Record *record);
     void deleteDatasourceOrCategoryNotUser(Record *record);
