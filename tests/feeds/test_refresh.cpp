@@ -49,7 +49,7 @@ TEST_F(Refresh, ReadsRssRdfAndAtomAndNamesTheSubscription)
     const QDateTime updated = QDateTime::currentDateTimeUtc().addDays(-1);
     serve(QStringLiteral("/atom.xml"),
           "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Atom site</title>"
-          "<entry><title>Atom item</title><id>urn:1</id><link rel=\"alternate\" href=\"http://c.org/1\"/>"
+          "<entry><title>Atom item</title><id>urn:1</id><link rel=\"alternate\" href=\"http://c.org/1?a=1&amp;b=2\"/>"
           "<updated>" + updated.toString(Qt::ISODate).toLatin1() + "</updated></entry></feed>");
     RSSDatasource *rssFeed = addFeed(local(QStringLiteral("/rss.xml")));
     RSSDatasource *rdfFeed = addFeed(local(QStringLiteral("/rdf.xml")));
@@ -65,7 +65,7 @@ TEST_F(Refresh, ReadsRssRdfAndAtomAndNamesTheSubscription)
     EXPECT_EQ(rdfFeed->name(), QStringLiteral("RDF site"));
     const QList<DataItem *> atomItems = itemsOf(atomFeed);
     ASSERT_EQ(atomItems.size(), 1);
-    EXPECT_EQ(atomItems[0]->link(), QStringLiteral("http://c.org/1"));
+    EXPECT_EQ(atomItems[0]->link(), QStringLiteral("http://c.org/1?a=1&b=2"));
     EXPECT_EQ(atomItems[0]->guid(), QStringLiteral("urn:1"));
     EXPECT_EQ(*atomItems[0]->originalDate(), updated.toSecsSinceEpoch());
     EXPECT_TRUE(rssFeed->lastUpdateDate());

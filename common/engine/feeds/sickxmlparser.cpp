@@ -207,10 +207,18 @@ struct SickXMLParser::Private
         return table;
     }
 
+    // Without entity substitution libxml2 hands over every ampersand of an
+    // attribute value as the character reference "&#38;" (so "a&amp;b"
+    // arrives as "a&#38;b"); a literal ampersand never arrives otherwise.
     static QString valueOf(const xmlChar **attribute)
     {
         const char *value = reinterpret_cast<const char *>(attribute[1]);
-        return value ? QString::fromUtf8(value) : QString();
+        if (!value)
+            return QString();
+        QString text = QString::fromUtf8(value);
+        if (text.contains(u'&'))
+            text.replace(QStringLiteral("&#38;"), QStringLiteral("&"));
+        return text;
     }
 
     QString valueOf(const xmlChar **attributes, const QString &attributeName)
