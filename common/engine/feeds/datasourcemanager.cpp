@@ -377,6 +377,7 @@ RSSDatasource *DatasourceManager::addFeedWithURL(const QString &url, Context *co
 
 RSSDatasource *DatasourceManager::insertFeed(const QString &url, Context *context, Category *category, double position)
 {
+    Datasource::ExplicitPositionScope positioned;
     auto *datasource = context->insert<RSSDatasource>();
     datasource->setUrl(url);
     datasource->setEnabled(true);

@@ -287,9 +287,16 @@ bool Datasource::isBeingDeleted(const QString &uri)
     return !uri.isEmpty() && AppLifetimePropertyManager::shared().value(uri, kShouldBeDeleted).toBool();
 }
 
+namespace {
+thread_local int t_explicitPositions = 0;
+}
+
+Datasource::ExplicitPositionScope::ExplicitPositionScope() { ++t_explicitPositions; }
+Datasource::ExplicitPositionScope::~ExplicitPositionScope() { --t_explicitPositions; }
+
 void Datasource::awakeFromInsert()
 {
-    if (position() != 0)
+    if (position() != 0 || t_explicitPositions > 0)
         return;
     Query query{Entity::Datasource, Predicate(), {{QStringLiteral("position"), false}}};
     query.fetchLimit = 1;

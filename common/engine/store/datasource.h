@@ -125,6 +125,17 @@ public:
 
     void awakeFromInsert() override;
     void willSave() override;
+
+    // While one lives on this thread, new subscriptions skip the search for
+    // the next free position: their creator sets one (imports make thousands).
+    class ExplicitPositionScope
+    {
+    public:
+        ExplicitPositionScope();
+        ~ExplicitPositionScope();
+        ExplicitPositionScope(const ExplicitPositionScope &) = delete;
+        ExplicitPositionScope &operator=(const ExplicitPositionScope &) = delete;
+    };
     // Marks a refresh in flight so that it stores nothing.
     void prepareForDeletion() override;
 
