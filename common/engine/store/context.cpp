@@ -11,6 +11,7 @@
 #include "base/notificationcenter.h"
 
 #include <algorithm>
+#include <array>
 
 namespace corvane {
 
@@ -21,12 +22,46 @@ namespace {
 constexpr Entity kSaveOrder[] = {Entity::Category, Entity::Datasource, Entity::DataItem, Entity::Keyword};
 constexpr qsizetype kIdsPerStatement = 500;
 
-QByteArray columnList(const EntityDescription &d)
+QByteArray makeColumnList(const EntityDescription &d)
 {
     QByteArray columns = d.table + ".id";
     for (const Attribute &a : d.attributes)
         columns += ", " + d.table + ".\"" + a.name.toUtf8() + '"';
     return columns;
+}
+
+// The statements every context runs per row, written once per entity.
+struct EntitySql
+{
+    QByteArray columns;    // "item.id, item.\"datasource\", ..."
+    QByteArray selectById; // SELECT <columns> FROM <table> WHERE id = ?
+    QByteArray insert;     // INSERT INTO <table> (<attributes>) VALUES (?, ...)
+};
+
+const EntitySql &entitySql(Entity entity)
+{
+    static const std::array<EntitySql, 4> all = [] {
+        std::array<EntitySql, 4> sql;
+        for (Entity e : {Entity::Category, Entity::Datasource, Entity::DataItem, Entity::Keyword}) {
+            const EntityDescription &d = describe(e);
+            EntitySql &out = sql[size_t(e)];
+            out.columns = makeColumnList(d);
+            out.selectById = "SELECT " + out.columns + " FROM " + d.table + " WHERE id = ?";
+            QByteArray names, marks;
+            for (int i = 0; i < d.attributes.size(); ++i) {
+                names += (i ? ", \"" : "\"") + d.attributes[i].name.toUtf8() + '"';
+                marks += i ? ", ?" : "?";
+            }
+            out.insert = "INSERT INTO " + d.table + " (" + names + ") VALUES (" + marks + ")";
+        }
+        return sql;
+    }();
+    return all[size_t(entity)];
+}
+
+const QByteArray &columnList(const EntityDescription &d)
+{
+    return entitySql(d.entity).columns;
 }
 
 QVariant bindable(const QVariant &value)
@@ -37,17 +72,18 @@ QVariant bindable(const QVariant &value)
     return row > 0 ? QVariant(row) : QVariant();
 }
 
+// Fills `values` (sized for the entity) from the row, in place.
+template<typename Values>
+void readRowValues(const EntityDescription &d, const SqliteStatement &statement, int firstColumn, Values &values)
+{
+    for (int i = 0; i < d.attributes.size(); ++i)
+        values[size_t(i)] = attributeValueFromColumn(d.attributes[i], statement, firstColumn + i);
+}
+
 std::vector<QVariant> rowValues(const EntityDescription &d, const SqliteStatement &statement, int firstColumn)
 {
     std::vector<QVariant> values(size_t(d.attributes.size()));
-    for (int i = 0; i < d.attributes.size(); ++i) {
-        const Attribute &a = d.attributes[i];
-        const QVariant raw = statement.column(firstColumn + i);
-        if (a.type == AttributeType::ToOne)
-            values[size_t(i)] = raw.isValid() ? QVariant::fromValue(ObjectID{a.target, raw.toLongLong()}) : QVariant();
-        else
-            values[size_t(i)] = normalizedAttributeValue(a.type, raw);
-    }
+    readRowValues(d, statement, firstColumn, values);
     return values;
 }
 
@@ -74,6 +110,49 @@ Context::Context(ObjectStore &store, const QString &name)
     QString error;
     if (!m_store.openConnection(m_db, &error))
         logLine(QStringLiteral("error opening a connection to the store: %1").arg(error));
+}
+
+Record *&Context::IdentityMap::slot(ObjectID id)
+{
+    const qsizetype before = m_records.size();
+    Record *&slot = m_records[id];
+    if (m_records.size() != before)
+        ++m_perEntity[size_t(id.entity)];
+    return slot;
+}
+
+void Context::IdentityMap::insert(ObjectID id, std::unique_ptr<Record> record)
+{
+    Record *&slot = this->slot(id);
+    CORVANE_ASSERT(!slot, "a second record for one object");
+    slot = record.release();
+}
+
+std::unique_ptr<Record> Context::IdentityMap::take(ObjectID id)
+{
+    const auto it = m_records.find(id);
+    if (it == m_records.end())
+        return nullptr;
+    std::unique_ptr<Record> record(it.value());
+    m_records.erase(it);
+    --m_perEntity[size_t(id.entity)];
+    return record;
+}
+
+void Context::IdentityMap::clear()
+{
+    m_perEntity = {};
+    // Freed in address order, which is about the order they were made in:
+    // the allocator then merges neighbouring blocks as they come instead of
+    // hopping across the heap in hash order.
+    std::vector<Record *> records;
+    records.reserve(size_t(m_records.size()));
+    for (Record *record : std::as_const(m_records))
+        records.push_back(record);
+    m_records.clear();
+    std::sort(records.begin(), records.end(), std::less<Record *>());
+    for (Record *record : records)
+        delete record;
 }
 
 Context::~Context()
@@ -119,7 +198,7 @@ Record *Context::create(ObjectID id, int kind)
 {
     std::unique_ptr<Record> record = makeRecord(this, id, kind);
     Record *raw = record.get();
-    m_objects.emplace(id, std::move(record));
+    m_objects.insert(id, std::move(record));
     return raw;
 }
 
@@ -179,7 +258,7 @@ void Context::recordChanged(Record *record)
 bool Context::readRow(ObjectID id, std::vector<QVariant> &values)
 {
     const EntityDescription &d = describe(id.entity);
-    SqliteStatement &statement = m_db.cached("SELECT " + columnList(d) + " FROM " + d.table + " WHERE id = ?");
+    SqliteStatement &statement = m_db.cached(entitySql(id.entity).selectById);
     statement.bind(1, id.row);
     const bool found = statement.step();
     if (found)
@@ -203,6 +282,21 @@ void Context::loadValues(Record *record)
     record->m_loaded = true;
 }
 
+Record *Context::fillNewRecord(Record *&slot, ObjectID id, const SqliteStatement &statement,
+                               int firstColumn)
+{
+    const EntityDescription &d = describe(id.entity);
+    // Subscriptions come in kinds with record classes of their own.
+    const int kind = id.entity == Entity::Datasource
+                         ? int(attributeValueFromColumn(d.attributes[0], statement, firstColumn).toLongLong())
+                         : 0;
+    Record *record = makeRecord(this, id, kind).release();
+    slot = record; // owned by the identity map from here
+    readRowValues(d, statement, firstColumn, record->m_values);
+    record->m_loaded = true;
+    return record;
+}
+
 Record *Context::registerLoaded(ObjectID id, int kind, std::vector<QVariant> &&values)
 {
     Record *record = create(id, kind);
@@ -213,16 +307,14 @@ Record *Context::registerLoaded(ObjectID id, int kind, std::vector<QVariant> &&v
 
 Record *Context::objectRegistered(ObjectID id) const
 {
-    const auto it = m_objects.find(id);
-    return it == m_objects.end() ? nullptr : it->second.get();
+    return m_objects.find(id);
 }
 
 QList<Record *> Context::registeredObjects() const
 {
     QList<Record *> list;
     list.reserve(m_objects.size());
-    for (const auto &[id, record] : m_objects)
-        list.append(record.get());
+    m_objects.forEach([&list](Record *record) { list.append(record); });
     return list;
 }
 
@@ -271,28 +363,29 @@ QList<Record *> Context::fetch(const Query &query)
         sqlQuery.fetchOffset = 0;
     }
     const SqlFragment select = selectSql(sqlQuery, columnList(d));
-    SqliteStatement statement = m_db.prepare(select.sql);
+    SqliteStatement statement = m_db.reusable(select.sql);
     statement.bindAll(select.parameters);
 
     QList<Record *> result;
     while (statement.step()) {
         const ObjectID id{query.entity, statement.columnInt64(0)};
-        if (Record *record = objectRegistered(id)) {
-            if (record->m_deleted && query.includesPendingChanges)
-                continue;
-            if (query.includesPendingChanges && record->hasChanges())
-                continue; // judged below on its in-memory values
-            if (!record->m_loaded) {
-                record->m_values = rowValues(d, statement, 1);
-                record->m_loaded = true;
-            }
-            result.append(record);
-        } else {
-            std::vector<QVariant> values = rowValues(d, statement, 1);
-            const int kind = kindOf(query.entity, values);
-            result.append(registerLoaded(id, kind, std::move(values)));
+        Record *&slot = m_objects.slot(id);
+        if (!slot) {
+            result.append(fillNewRecord(slot, id, statement, 1));
+            continue;
         }
+        Record *record = slot;
+        if (record->m_deleted && query.includesPendingChanges)
+            continue;
+        if (query.includesPendingChanges && record->hasChanges())
+            continue; // judged below on its in-memory values
+        if (!record->m_loaded) {
+            readRowValues(d, statement, 1, record->m_values);
+            record->m_loaded = true;
+        }
+        result.append(record);
     }
+    m_db.recycle(select.sql, std::move(statement));
 
     if (!pending.isEmpty()) {
         for (Record *record : std::as_const(pending)) {
@@ -335,11 +428,61 @@ QList<Record *> Context::fetch(const Query &query)
             for (qsizetype i = 0; i < n; ++i)
                 load.bind(int(i + 1), missing[start + i]);
             while (load.step()) {
-                std::vector<QVariant> values = rowValues(ds, load, 1);
-                const int kind = kindOf(Entity::Datasource, values);
-                registerLoaded(ObjectID{Entity::Datasource, load.columnInt64(0)}, kind, std::move(values));
+                const ObjectID id{Entity::Datasource, load.columnInt64(0)};
+                Record *&slot = m_objects.slot(id);
+                if (!slot)
+                    fillNewRecord(slot, id, load, 1);
             }
         }
+    }
+    return result;
+}
+
+QList<Record *> Context::objectsWithRows(Entity entity, const QList<qint64> &rows)
+{
+    const EntityDescription &d = describe(entity);
+    QList<qint64> missing;
+    for (qint64 row : rows) {
+        const Record *record = row > 0 ? objectRegistered(ObjectID{entity, row}) : nullptr;
+        if (row > 0 && (!record || !record->m_loaded))
+            missing.append(row);
+    }
+    // Rows in ascending order walk the table once; batches of one size
+    // share a prepared statement (the last id repeats to fill a batch).
+    std::sort(missing.begin(), missing.end());
+    missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
+    constexpr qsizetype kBatch = 256;
+    if (!missing.isEmpty()) {
+        const qsizetype batch = std::min(kBatch, missing.size());
+        QByteArray sql = "SELECT " + columnList(d) + " FROM " + d.table + " WHERE id IN (?";
+        for (qsizetype i = 1; i < batch; ++i)
+            sql += ",?";
+        sql += ")";
+        SqliteStatement load = m_db.reusable(sql);
+        m_objects.reserve(m_objects.size() + missing.size());
+        for (qsizetype start = 0; start < missing.size(); start += batch) {
+            for (qsizetype i = 0; i < batch; ++i)
+                load.bind(int(i + 1), missing[std::min(start + i, missing.size() - 1)]);
+            while (load.step()) {
+                const ObjectID id{entity, load.columnInt64(0)};
+                Record *&slot = m_objects.slot(id);
+                if (!slot) {
+                    fillNewRecord(slot, id, load, 1);
+                } else if (!slot->m_loaded) {
+                    readRowValues(d, load, 1, slot->m_values);
+                    slot->m_loaded = true;
+                }
+            }
+            load.reset();
+        }
+        m_db.recycle(sql, std::move(load));
+    }
+    QList<Record *> result;
+    result.reserve(rows.size());
+    for (qint64 row : rows) {
+        Record *record = row > 0 ? objectRegistered(ObjectID{entity, row}) : nullptr;
+        if (record && record->m_loaded)
+            result.append(record);
     }
     return result;
 }
@@ -381,9 +524,10 @@ void Context::reset()
 {
     KeywordHelper::shared().forgetContext(this);
     m_changedObjects.clear();
-    for (auto &[id, record] : m_objects)
+    m_objects.forEach([](Record *record) {
         if (record->m_loaded)
             record->didTurnIntoFault();
+    });
     m_objects.clear();
     m_gone.clear();
 }
@@ -395,11 +539,9 @@ bool Context::hasChanges() const
 
 void Context::unregister(ObjectID id)
 {
-    auto it = m_objects.find(id);
-    if (it == m_objects.end())
+    std::unique_ptr<Record> record = m_objects.take(id);
+    if (!record)
         return;
-    std::unique_ptr<Record> record = std::move(it->second);
-    m_objects.erase(it);
     m_changedObjects.remove(record.get());
     record->m_deleted = true;
     // Callers may still hold the pointer; it stays valid until reset().
@@ -506,14 +648,7 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
 
     for (Record *record : std::as_const(inserted)) {
         const EntityDescription &d = record->description();
-        QByteArray sql = "INSERT INTO " + d.table + " (";
-        QByteArray marks;
-        for (int i = 0; i < d.attributes.size(); ++i) {
-            sql += (i ? ", \"" : "\"") + d.attributes[i].name.toUtf8() + '"';
-            marks += i ? ", ?" : "?";
-        }
-        sql += ") VALUES (" + marks + ")";
-        SqliteStatement &statement = m_db.cached(sql);
+        SqliteStatement &statement = m_db.cached(entitySql(record->entity()).insert);
         for (int i = 0; i < d.attributes.size(); ++i) {
             QVariant &slot = record->m_values[size_t(i)];
             slot = resolved(slot);
@@ -558,10 +693,10 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
     // The rows exist now: move inserted records to their permanent ids.
     for (Record *record : std::as_const(inserted)) {
         const ObjectID temporary = record->objectID();
-        auto node = m_objects.extract(temporary);
-        node.key() = permanent.value(temporary);
-        node.mapped()->m_id = node.key();
-        m_objects.insert(std::move(node));
+        std::unique_ptr<Record> owned = m_objects.take(temporary);
+        const ObjectID id = permanent.value(temporary);
+        owned->m_id = id;
+        m_objects.insert(id, std::move(owned));
     }
     // Inserted-then-deleted records never reached the store.
     for (Record *record : std::as_const(deleted))

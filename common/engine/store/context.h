@@ -9,8 +9,8 @@
 #include <QList>
 #include <QSet>
 
+#include <array>
 #include <functional>
-#include <unordered_map>
 #include <memory>
 #include <mutex>
 
@@ -79,6 +79,11 @@ public:
         return result;
     }
     qint64 count(const Query &query);
+    // The stored records of `entity` with the given row ids, in that order
+    // and loaded: registered records as they are (unsaved changes and
+    // deletions included), faults filled, the others read and registered.
+    // Rows the store does not have are left out.
+    QList<Record *> objectsWithRows(Entity entity, const QList<qint64> &rows);
 
     // The record if it exists in the store (or is inserted here), loaded; else null.
     Record *existingObject(ObjectID id);
@@ -87,6 +92,8 @@ public:
     // A registered record or a new fault for the id, without checking that the row exists.
     Record *objectWithID(ObjectID id);
     QList<Record *> registeredObjects() const;
+    // Whether any record of the entity is registered.
+    bool hasRegistered(Entity entity) const { return m_objects.count(entity) > 0; }
 
     // merge = false: drop the values and pending changes (the record becomes
     // a fault). merge = true: reload the values that have no pending change.
@@ -109,6 +116,9 @@ private:
     void loadValues(Record *record);
     bool readRow(ObjectID id, std::vector<QVariant> &values);
     Record *registerLoaded(ObjectID id, int kind, std::vector<QVariant> &&values);
+    // Makes the record of a row the identity map has just made room for.
+    Record *fillNewRecord(Record *&slot, ObjectID id, const SqliteStatement &statement,
+                          int firstColumn);
     Record *create(ObjectID id, int kind);
     void recordChanged(Record *record);
     void unregister(ObjectID id);
@@ -121,11 +131,38 @@ private:
     QString m_name;
     SqliteDatabase m_db;
     std::recursive_mutex m_lock;
-    struct IdHash
+    // The identity map: one owned record per ObjectID, in an open-addressing
+    // table (no allocation per entry, one probe per lookup).
+    class IdentityMap
     {
-        size_t operator()(const ObjectID &id) const noexcept { return qHash(id); }
+    public:
+        IdentityMap() = default;
+        IdentityMap(const IdentityMap &) = delete;
+        IdentityMap &operator=(const IdentityMap &) = delete;
+        ~IdentityMap() { clear(); }
+
+        Record *find(ObjectID id) const { return m_records.value(id, nullptr); }
+        // The slot of `id`, null when the map had no record for it (the
+        // caller fills it); valid until the map changes.
+        Record *&slot(ObjectID id);
+        void insert(ObjectID id, std::unique_ptr<Record> record);
+        std::unique_ptr<Record> take(ObjectID id);
+        void reserve(qsizetype size) { m_records.reserve(size); }
+        qsizetype size() const { return m_records.size(); }
+        qsizetype count(Entity entity) const { return m_perEntity[size_t(entity)]; }
+        template<typename F>
+        void forEach(F &&f) const
+        {
+            for (Record *record : m_records)
+                f(record);
+        }
+        void clear();
+
+    private:
+        QHash<ObjectID, Record *> m_records;
+        std::array<qsizetype, 4> m_perEntity{};
     };
-    std::unordered_map<ObjectID, std::unique_ptr<Record>, IdHash> m_objects;
+    IdentityMap m_objects;
     QSet<Record *> m_changedObjects;
     std::vector<std::unique_ptr<Record>> m_gone; // unregistered, kept alive until reset()
     qint64 m_nextTemporaryRow = -1;

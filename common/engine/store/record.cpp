@@ -1,6 +1,7 @@
 #include "record.h"
 
 #include "context.h"
+#include "sqlitedatabase.h"
 
 #include "base/corvaneassert.h"
 
@@ -44,6 +45,68 @@ QVariant normalized(AttributeType type, const QVariant &value)
 QVariant normalizedAttributeValue(AttributeType type, const QVariant &value)
 {
     return normalized(type, value);
+}
+
+RecordValues::RecordValues(size_t count)
+    : m_size(count)
+    , m_data(count <= kInline ? m_inline : new QVariant[count])
+{
+}
+
+RecordValues::~RecordValues()
+{
+    if (m_data != m_inline)
+        delete[] m_data;
+}
+
+RecordValues &RecordValues::operator=(std::vector<QVariant> &&values)
+{
+    CORVANE_ASSERT(values.size() == m_size, "values of another entity");
+    for (size_t i = 0; i < m_size && i < values.size(); ++i)
+        m_data[i] = std::move(values[i]);
+    return *this;
+}
+
+// The usual storage class of each type is read directly; anything else
+// takes the general conversion.
+QVariant attributeValueFromColumn(const Attribute &a, const SqliteStatement &statement, int column)
+{
+    using Type = SqliteValue::Type;
+    const SqliteValue value = statement.value(column);
+    const Type type = value.type();
+    switch (a.type) {
+    case AttributeType::String:
+        if (type == Type::Text)
+            return value.toText();
+        if (type == Type::Null)
+            return QVariant();
+        break;
+    case AttributeType::Integer:
+        if (type == Type::Integer || type == Type::Null)
+            return value.toInt64();
+        break;
+    case AttributeType::Boolean:
+        if (type == Type::Integer || type == Type::Null)
+            return value.toInt64() != 0;
+        break;
+    case AttributeType::Double:
+        if (type == Type::Real || type == Type::Integer)
+            return value.toDouble();
+        if (type == Type::Null)
+            return QVariant();
+        break;
+    case AttributeType::Blob:
+        if (type == Type::Blob)
+            return value.toBlob();
+        if (type == Type::Null)
+            return QVariant();
+        break;
+    case AttributeType::ToOne:
+        if (type == Type::Null)
+            return QVariant();
+        return QVariant::fromValue(ObjectID{a.target, value.toVariant().toLongLong()});
+    }
+    return normalizedAttributeValue(a.type, value.toVariant());
 }
 
 Record::Record(Context *context, ObjectID id)

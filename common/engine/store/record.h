@@ -12,10 +12,38 @@
 namespace corvane {
 
 class Context;
+class SqliteStatement;
 
 // The canonical form of a value of the given attribute type (booleans as
 // bool, integers as qint64, NULL booleans and integers as false and 0).
 QVariant normalizedAttributeValue(AttributeType type, const QVariant &value);
+// The value a record of the attribute holds for column `column` of the
+// statement's current row (its canonical form, as above).
+QVariant attributeValueFromColumn(const Attribute &attribute, const SqliteStatement &statement, int column);
+
+// The attribute values of one record, indexed like the entity's attributes.
+// Held inside the record for entities of up to kInline attributes (all of
+// today's), so making a record from a row allocates once.
+class RecordValues
+{
+public:
+    static constexpr size_t kInline = 22;
+
+    explicit RecordValues(size_t count);
+    ~RecordValues();
+    RecordValues(const RecordValues &) = delete;
+    RecordValues &operator=(const RecordValues &) = delete;
+    RecordValues &operator=(std::vector<QVariant> &&values);
+
+    size_t size() const { return m_size; }
+    QVariant &operator[](size_t index) { return m_data[index]; }
+    const QVariant &operator[](size_t index) const { return m_data[index]; }
+
+private:
+    size_t m_size;
+    QVariant *m_data;
+    QVariant m_inline[kInline];
+};
 
 // One stored object, confined to the context that holds it and touched only
 // on that context's queue. Attribute values live in a vector indexed like the
@@ -87,7 +115,7 @@ private:
 
     Context *m_context;
     ObjectID m_id;
-    mutable std::vector<QVariant> m_values;
+    mutable RecordValues m_values;
     mutable bool m_loaded = false;
     bool m_inserted = false;
     bool m_deleted = false;

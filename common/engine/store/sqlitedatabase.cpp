@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
 #include <utility>
 
 namespace corvane {
@@ -43,6 +44,21 @@ void containsFolded(sqlite3_context *context, int, sqlite3_value **argv)
     const QString haystack = foldedForSearch(textArgument(argv[0]));
     const QString needle = foldedForSearch(textArgument(argv[1]));
     sqlite3_result_int(context, haystack.contains(needle) ? 1 : 0);
+}
+
+bool isAscii(const unsigned char *text, int size)
+{
+    int i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, text + i, 8);
+        if (word & 0x8080808080808080ull)
+            return false;
+    }
+    for (; i < size; ++i)
+        if (text[i] & 0x80)
+            return false;
+    return true;
 }
 
 } // namespace
@@ -157,22 +173,12 @@ int SqliteStatement::columnCount() const
 
 QVariant SqliteStatement::column(int index) const
 {
-    switch (sqlite3_column_type(m_statement, index)) {
-    case SQLITE_INTEGER:
-        return qint64(sqlite3_column_int64(m_statement, index));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(m_statement, index);
-    case SQLITE_TEXT: {
-        const auto *data = static_cast<const QChar *>(sqlite3_column_text16(m_statement, index));
-        return QString(data, sqlite3_column_bytes16(m_statement, index) / 2);
-    }
-    case SQLITE_BLOB: {
-        const auto *data = static_cast<const char *>(sqlite3_column_blob(m_statement, index));
-        return QByteArray(data, sqlite3_column_bytes(m_statement, index));
-    }
-    default:
-        return QVariant();
-    }
+    return value(index).toVariant();
+}
+
+SqliteStatement::ColumnType SqliteStatement::columnType(int index) const
+{
+    return ColumnType(sqlite3_column_type(m_statement, index));
 }
 
 qint64 SqliteStatement::columnInt64(int index) const
@@ -183,6 +189,82 @@ qint64 SqliteStatement::columnInt64(int index) const
 double SqliteStatement::columnDouble(int index) const
 {
     return sqlite3_column_double(m_statement, index);
+}
+
+QString SqliteStatement::columnText(int index) const
+{
+    return value(index).toText();
+}
+
+QByteArray SqliteStatement::columnBlob(int index) const
+{
+    return value(index).toBlob();
+}
+
+QByteArrayView SqliteStatement::columnBytes(int index) const
+{
+    return value(index).bytes();
+}
+
+SqliteValue SqliteStatement::value(int index) const
+{
+    return SqliteValue(sqlite3_column_value(m_statement, index));
+}
+
+SqliteValue::Type SqliteValue::type() const
+{
+    return Type(sqlite3_value_type(m_value));
+}
+
+qint64 SqliteValue::toInt64() const
+{
+    return sqlite3_value_int64(m_value);
+}
+
+double SqliteValue::toDouble() const
+{
+    return sqlite3_value_double(m_value);
+}
+
+QString SqliteValue::toText() const
+{
+    // ASCII text widens as it is. Anything else goes through SQLite's own
+    // UTF-16 conversion, which is what decides how stored text that is not
+    // well-formed UTF-8 reads back.
+    const auto *utf8 = sqlite3_value_text(m_value);
+    const int size = sqlite3_value_bytes(m_value);
+    if (utf8 && isAscii(utf8, size))
+        return QString::fromLatin1(reinterpret_cast<const char *>(utf8), size);
+    const auto *data = static_cast<const QChar *>(sqlite3_value_text16(m_value));
+    return data ? QString(data, sqlite3_value_bytes16(m_value) / 2) : QString();
+}
+
+QByteArray SqliteValue::toBlob() const
+{
+    const auto *data = static_cast<const char *>(sqlite3_value_blob(m_value));
+    return QByteArray(data, sqlite3_value_bytes(m_value));
+}
+
+QByteArrayView SqliteValue::bytes() const
+{
+    const auto *data = static_cast<const char *>(sqlite3_value_blob(m_value));
+    return QByteArrayView(data, sqlite3_value_bytes(m_value));
+}
+
+QVariant SqliteValue::toVariant() const
+{
+    switch (sqlite3_value_type(m_value)) {
+    case SQLITE_INTEGER:
+        return qint64(sqlite3_value_int64(m_value));
+    case SQLITE_FLOAT:
+        return sqlite3_value_double(m_value);
+    case SQLITE_TEXT:
+        return toText();
+    case SQLITE_BLOB:
+        return toBlob();
+    default:
+        return QVariant();
+    }
 }
 
 bool SqliteStatement::columnIsNull(int index) const
@@ -220,13 +302,42 @@ SqliteStatement &SqliteDatabase::cached(const QByteArray &sql)
     return *slot;
 }
 
+SqliteStatement SqliteDatabase::reusable(const QByteArray &sql)
+{
+    const auto it = m_pool.find(sql);
+    if (it == m_pool.end())
+        return SqliteStatement(m_db, sql);
+    SqliteStatement statement = std::move(it->second);
+    m_pool.erase(it);
+    return statement;
+}
+
+void SqliteDatabase::recycle(const QByteArray &sql, SqliteStatement &&statement)
+{
+    // Queries with values in their text would fill the pool with one-offs;
+    // past a few dozen the pool starts over.
+    constexpr size_t kPooled = 48;
+    if (!statement.isValid() || !m_db)
+        return;
+    statement.reset();
+    if (m_pool.size() >= kPooled && !m_pool.contains(sql))
+        m_pool.clear();
+    m_pool.insert_or_assign(sql, std::move(statement));
+}
+
 void SqliteDatabase::close()
 {
+    m_pool.clear();
     m_cache.clear();
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
     }
+}
+
+bool SqliteDatabase::inTransaction() const
+{
+    return m_db && sqlite3_get_autocommit(m_db) == 0;
 }
 
 QString SqliteDatabase::errorString() const

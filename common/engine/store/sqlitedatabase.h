@@ -6,11 +6,15 @@
 #include <QVariant>
 
 #include <memory>
+#include <unordered_map>
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_value;
 
 namespace corvane {
+
+class SqliteValue;
 
 // A thin RAII layer over the SQLite C API. Values only ever reach SQL as
 // bound parameters.
@@ -38,17 +42,54 @@ public:
     bool exec();
     void reset();
 
+    // SQLite's storage class of a column of the current row.
+    enum class ColumnType { Integer = 1, Real = 2, Text = 3, Blob = 4, Null = 5 };
+
     int columnCount() const;
     QVariant column(int index) const;
+    ColumnType columnType(int index) const;
     qint64 columnInt64(int index) const;
     double columnDouble(int index) const;
+    // The column as text / as bytes, converted the way column() converts it.
+    QString columnText(int index) const;
+    QByteArray columnBlob(int index) const;
+    // The bytes SQLite holds for a text or blob column (text as UTF-8), the
+    // ones its BINARY collation compares; valid until the next step or reset.
+    QByteArrayView columnBytes(int index) const;
     bool columnIsNull(int index) const;
+    // One column of the current row, to read several ways at the cost of one
+    // column lookup; valid until the next step or reset.
+    SqliteValue value(int index) const;
 
     int lastResult() const { return m_lastResult; }
 
 private:
     sqlite3_stmt *m_statement = nullptr;
     int m_lastResult = 0;
+};
+
+// A column value of a statement's current row.
+class SqliteValue
+{
+public:
+    using Type = SqliteStatement::ColumnType;
+
+    Type type() const;
+    qint64 toInt64() const;
+    double toDouble() const;
+    // Text and bytes converted as SqliteStatement::column() converts them.
+    QString toText() const;
+    QByteArray toBlob() const;
+    QByteArrayView bytes() const;
+    QVariant toVariant() const;
+
+private:
+    friend class SqliteStatement;
+    explicit SqliteValue(sqlite3_value *value)
+        : m_value(value)
+    {
+    }
+    sqlite3_value *m_value;
 };
 
 class SqliteDatabase
@@ -66,6 +107,8 @@ public:
     bool isOpen() const { return m_db != nullptr; }
 
     sqlite3 *handle() const { return m_db; }
+    // True between BEGIN and COMMIT/ROLLBACK.
+    bool inTransaction() const;
     QString errorString() const;
 
     bool exec(const QByteArray &sql, const QVariantList &values = {});
@@ -74,6 +117,13 @@ public:
     // For statements that are never in use twice at the same time (single-row
     // reads and writes); it stays valid until the database closes.
     SqliteStatement &cached(const QByteArray &sql);
+    // A prepared statement for `sql` taken from a pool of finished ones (or
+    // newly prepared), for queries that are stepped through while other
+    // statements run; hand it back with recycle() when done. Unlike cached(),
+    // a statement in use belongs to its caller alone, so running the same
+    // SQL again meanwhile is safe.
+    SqliteStatement reusable(const QByteArray &sql);
+    void recycle(const QByteArray &sql, SqliteStatement &&statement);
     // The first column of the first row, or an invalid value.
     QVariant scalar(const QByteArray &sql, const QVariantList &values = {}) const;
     qint64 lastInsertRowId() const;
@@ -86,6 +136,11 @@ public:
 private:
     sqlite3 *m_db = nullptr;
     QHash<QByteArray, std::shared_ptr<SqliteStatement>> m_cache;
+    struct SqlHash
+    {
+        size_t operator()(const QByteArray &sql) const noexcept { return qHash(sql); }
+    };
+    std::unordered_map<QByteArray, SqliteStatement, SqlHash> m_pool;
 };
 
 // Case-folded text with diacritics removed (NFD, combining marks dropped):
