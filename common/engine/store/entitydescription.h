@@ -45,6 +45,8 @@ QList<QByteArray> schemaStatements();
 // previous store version "Corvane.db".
 QList<QByteArray> tableStatements(bool withSyncAttributes);
 QList<QByteArray> indexStatements();
+// Drops the indexes earlier versions made that the store no longer keeps.
+QList<QByteArray> retiredIndexStatements();
 // uuid, clock, itemHash, readLocalStamp, feedlyId and the pending flags:
 // the attributes the previous store version did not have.
 bool isSyncAttribute(const QString &name);

@@ -238,6 +238,11 @@ struct ResolvedKeyPath
     QByteArray sql;
     const Attribute *attribute = nullptr;
     bool hop = false;
+    // For one hop: the relationship column, the target table and the
+    // target's column as `hop."name"`.
+    QByteArray relationship;
+    QByteArray targetTable;
+    QByteArray targetColumn;
 };
 
 QByteArray quotedColumn(const QByteArray &table, const Attribute &attribute)
@@ -254,7 +259,7 @@ std::optional<ResolvedKeyPath> resolve(Entity entity, QStringView keyPath)
         return std::nullopt;
     const Attribute &head = d.attributes[index];
     if (dot < 0)
-        return ResolvedKeyPath{quotedColumn(d.table, head), &head, false};
+        return ResolvedKeyPath{quotedColumn(d.table, head), &head, false, {}, {}, {}};
     if (head.type != AttributeType::ToOne)
         return std::nullopt;
     const EntityDescription &target = describe(head.target);
@@ -267,7 +272,7 @@ std::optional<ResolvedKeyPath> resolve(Entity entity, QStringView keyPath)
     // dangling, like the in-memory lookup.
     const QByteArray sql = "(SELECT " + quotedColumn("hop", tail) + " FROM " + target.table + " hop WHERE hop.id = "
                            + quotedColumn(d.table, head) + ')';
-    return ResolvedKeyPath{sql, &tail, true};
+    return ResolvedKeyPath{sql, &tail, true, quotedColumn(d.table, head), target.table, quotedColumn("hop", tail)};
 }
 
 int classRankOf(AttributeType type)
@@ -300,27 +305,13 @@ QByteArray comparisonOperator(Predicate::Op op)
     return " IS ?";
 }
 
-// Every comparison compiles to an expression that is 0 or 1, never NULL, so
-// AND, OR and NOT behave in SQL exactly as in memory.
-void appendComparison(Entity entity, const QString &keyPath, Predicate::Op op, const QVariant &value,
-                      SqlFragment &out)
+// The comparison of the value of `expr`, a plain column, as an expression
+// that is 0 or 1.
+void appendColumnComparison(const QByteArray &expr, const Attribute &attribute, Predicate::Op op, const Value &v,
+                            SqlFragment &out)
 {
     using Op = Predicate::Op;
-    const std::optional<ResolvedKeyPath> resolved = resolve(entity, keyPath);
-    if (!resolved) {
-        logLine(QStringLiteral("predicate: %1 has no key path \"%2\"").arg(entityName(entity), keyPath));
-        CORVANE_ASSERT(false, "unknown key path in a predicate");
-        out.sql += '0';
-        return;
-    }
-    const Attribute &attribute = *resolved->attribute;
-    CORVANE_ASSERT(value.metaType() != QMetaType::fromType<ObjectID>() || attribute.type != AttributeType::ToOne
-                       || value.value<ObjectID>().entity == attribute.target,
-                   "object of the wrong entity in a predicate");
-    const Value v = canonical(value);
-    const QByteArray &expr = resolved->sql;
     const bool sameClass = v.classRank() == classRankOf(attribute.type);
-
     switch (op) {
     case Op::ContainsCaseDiacriticInsensitive:
         if (attribute.type != AttributeType::String || v.kind != Value::Kind::Text) {
@@ -350,13 +341,56 @@ void appendComparison(Entity entity, const QString &keyPath, Predicate::Op op, c
         out.sql += '0';
         return;
     }
-    // `x < ?` is NULL when x is; keep the plain column form so an index
-    // can serve the range, and fold the subquery form with IFNULL.
-    if (resolved->hop)
-        out.sql += "IFNULL(" + expr + comparisonOperator(op) + ", 0)";
-    else
-        out.sql += '(' + expr + " IS NOT NULL AND " + expr + comparisonOperator(op) + ')';
+    // `x < ?` is NULL when x is; the plain column form lets an index serve
+    // the range.
+    out.sql += '(' + expr + " IS NOT NULL AND " + expr + comparisonOperator(op) + ')';
     out.parameters.append(bindable(v));
+}
+
+// Every comparison compiles to an expression that is 0 or 1, never NULL, so
+// AND, OR and NOT behave in SQL exactly as in memory.
+void appendComparison(Entity entity, const QString &keyPath, Predicate::Op op, const QVariant &value,
+                      SqlFragment &out)
+{
+    const std::optional<ResolvedKeyPath> resolved = resolve(entity, keyPath);
+    if (!resolved) {
+        logLine(QStringLiteral("predicate: %1 has no key path \"%2\"").arg(entityName(entity), keyPath));
+        CORVANE_ASSERT(false, "unknown key path in a predicate");
+        out.sql += '0';
+        return;
+    }
+    const Attribute &attribute = *resolved->attribute;
+    CORVANE_ASSERT(value.metaType() != QMetaType::fromType<ObjectID>() || attribute.type != AttributeType::ToOne
+                       || value.value<ObjectID>().entity == attribute.target,
+                   "object of the wrong entity in a predicate");
+    const Value v = canonical(value);
+    if (!resolved->hop) {
+        appendColumnComparison(resolved->sql, attribute, op, v, out);
+        return;
+    }
+
+    // One hop: the condition on the target's column picks a set of target
+    // rows, computed once, instead of a lookup per row. A row without a
+    // target (NULL or dangling) reads NULL there, so it matches exactly when
+    // the condition holds for NULL.
+    SqlFragment condition;
+    appendColumnComparison(resolved->targetColumn, attribute, op, v, condition);
+    if (condition.sql == "0" || condition.sql == "1") {
+        out.sql += condition.sql;
+        return;
+    }
+    // The unary plus keeps the planner from driving the query by this set:
+    // it cannot know how many rows it selects (every enabled subscription,
+    // say), and stepping an index through most of the table costs more
+    // than scanning it.
+    const QByteArray relationship = '+' + resolved->relationship;
+    const QByteArray targets = "(SELECT hop.id FROM " + resolved->targetTable + " hop WHERE ";
+    if (!evaluateComparison(QVariant(), op, value))
+        out.sql += '(' + relationship + " IS NOT NULL AND " + relationship + " IN " + targets + condition.sql + "))";
+    else
+        out.sql += '(' + relationship + " IS NULL OR " + relationship + " NOT IN " + targets + "NOT (" + condition.sql
+                   + ")))";
+    out.parameters.append(condition.parameters);
 }
 
 } // namespace
