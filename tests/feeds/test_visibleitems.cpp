@@ -1,5 +1,6 @@
 #include "feeds/visibleitems.h"
 
+#include "store/category.h"
 #include "store/context.h"
 #include "store/dataitem.h"
 #include "store/datasource.h"
@@ -12,9 +13,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 using namespace corvane;
 
@@ -22,6 +26,45 @@ namespace {
 
 constexpr Date kNow = 1'800'000'000.0;
 constexpr double kDay = 86400.0;
+
+// The rule spelled out on the plain fetch: every matching item in order,
+// one counter per subscription.
+QList<DataItem *> ruleOnFetch(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
+                              Date now)
+{
+    Query query{Entity::DataItem, predicate, sort};
+    query.includesPendingChanges = false;
+    query.prefetchDatasource = true;
+    const QString stampKey = DataItem::timeStampKey();
+    QHash<ObjectID, int> counters;
+    QList<DataItem *> visible;
+    for (DataItem *item : context->fetchAs<DataItem>(query)) {
+        if (item->isStarred()) {
+            visible.append(item);
+            continue;
+        }
+        const Datasource *source = item->datasource();
+        if (!source)
+            continue;
+        int &counter = counters[source->objectID()];
+        if (counter > source->limitOrDefault())
+            continue;
+        const QVariant stamp = item->value(QStringView(stampKey));
+        if (!stamp.isValid() || stamp.toDouble() <= earliestDateForAgeLimit(source->ageLimitOrDefault(), now))
+            continue;
+        visible.append(item);
+        ++counter;
+    }
+    return visible;
+}
+
+QList<ObjectID> ids(const QList<DataItem *> &items)
+{
+    QList<ObjectID> list;
+    for (const DataItem *item : items)
+        list.append(item->objectID());
+    return list;
+}
 
 class VisibleItemsTest : public ::testing::Test
 {
@@ -151,4 +194,186 @@ TEST_F(VisibleItemsTest, BadgeCountsUnreadVisibleItemsOfEnabledSubscriptions)
     const Date midnight = double(QDateTime::fromMSecsSinceEpoch(qint64(kNow * 1000)).date().startOfDay().toMSecsSinceEpoch()) / 1000;
     EXPECT_EQ(today, int(kNow - 60 >= midnight) + int(kNow - 2 * kDay >= midnight));
     EXPECT_EQ(ofDisabled, 0);
+}
+
+TEST_F(VisibleItemsTest, ItemsTooOldDoNotTakeTheSlotsOfNewerOnes)
+{
+    // Newest by ordering date but received long ago: they fail the age test
+    // and must not count towards the limit of two.
+    m_source->setLimit(1);
+    m_source->setAgeLimit(1);
+    QList<DataItem *> items;
+    for (int i = 0; i < 5; ++i)
+        items.append(addItem(m_source, 60.0 * (i + 1)));
+    items[0]->setParsedDate(kNow - 3 * kDay);
+    items[1]->setParsedDate(kNow - 2 * kDay);
+    items[3]->setParsedDate(kNow - 5 * kDay);
+    ASSERT_TRUE(m_main->save());
+    const QList<DataItem *> expected{items[2], items[4]};
+    EXPECT_EQ(visible(), expected);
+    EXPECT_EQ(ids(ruleOnFetch(Predicate(), visibleitems::sortDescriptors(), m_main, kNow)), ids(expected));
+    EXPECT_EQ(visibleitems::visibleDataItemsCount(Predicate(), m_main, kNow), 2);
+    m_main->reset();
+    EXPECT_EQ(ids(visibleitems::visibleDataItems(Predicate(), visibleitems::sortDescriptors(), m_main, kNow)),
+              ids(expected));
+}
+
+// Random stores: several subscriptions with own and default limits, items
+// of every age with ties in the ordering dates, stars, items without a
+// subscription, one subscription deleted in the context and unsaved changes
+// to stars, subscriptions and timestamps. The list, its order and the counts
+// must be those of the rule applied to the plain fetch.
+TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
+{
+    Settings::shared().setValue(QStringLiteral("limit"), 3);
+    Settings::shared().setValue(QStringLiteral("ageLimit"), 2);
+    const auto restore = qScopeGuard([] {
+        Settings::shared().removeValue(QStringLiteral("limit"));
+        Settings::shared().removeValue(QStringLiteral("ageLimit"));
+    });
+    const QList<SortDescriptor> byTitle{{QStringLiteral("title"), true}};
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random(seed);
+        const auto chance = [&random](int percent) { return int(random() % 100) < percent; };
+        m_main->reset();
+        StoreManager::clearAllFromContext(m_main);
+        for (DataItem *orphan : m_main->fetchAs<DataItem>(Query{Entity::DataItem}))
+            m_main->deleteObject(orphan);
+        ASSERT_TRUE(m_main->save());
+
+        auto *category = m_main->insert<Category>();
+        category->setName(QStringLiteral("Some"));
+        QList<RSSDatasource *> sources;
+        const qint32 limits[] = {0, 1, 2, 0, 5, 1, 0};
+        const qint32 ageLimits[] = {0, 1, 3, 1, 0, 4, 2};
+        for (int s = 0; s < 7; ++s) {
+            auto *source = m_main->insert<RSSDatasource>();
+            source->setUrl(QStringLiteral("http://s%1.org/rss").arg(s));
+            source->setEnabled(s != 6);
+            source->setLimit(limits[s]);
+            source->setAgeLimit(ageLimits[s]);
+            if (s % 2 == 0)
+                source->setCategory(category);
+            sources.append(source);
+        }
+        for (int i = 0; i < 160; ++i) {
+            auto *item = m_main->insert<DataItem>();
+            if (!chance(6))
+                item->setDatasource(sources[int(random() % sources.size())]);
+            item->setTitle(QStringLiteral("item %1").arg(int(random() % 1000), 4, 10, QLatin1Char('0')));
+            item->setGuid(QStringLiteral("g%1").arg(i));
+            // Few distinct ordering dates, so ties go to the later keys.
+            const double ordering = kNow - kDay * double(random() % 12) / 2.0;
+            item->setOrderingDate(ordering);
+            item->setOriginalDate(chance(50) ? ordering : kNow - double(random() % (6 * 86400)));
+            if (!chance(5))
+                item->setParsedDate(chance(50) ? ordering : kNow - double(random() % (6 * 86400)));
+            item->setValue(DataItem::Starred, chance(12));
+            item->setValue(DataItem::Read, chance(30));
+            item->setValue(DataItem::Deleted, chance(10));
+        }
+        ASSERT_TRUE(m_main->save());
+
+        // Changes the context has and the store has not.
+        const QList<DataItem *> all = m_main->fetchAs<DataItem>(Query{Entity::DataItem});
+        for (int n = 0; n < 12; ++n) {
+            DataItem *item = all[int(random() % all.size())];
+            switch (random() % 4) {
+            case 0:
+                item->setValue(DataItem::Starred, !item->isStarred());
+                break;
+            case 1:
+                item->setDatasource(sources[int(random() % sources.size())]);
+                break;
+            case 2:
+                item->setParsedDate(kNow - double(random() % (6 * 86400)));
+                break;
+            default:
+                item->setValue(DataItem::Read, !item->isRead());
+                break;
+            }
+        }
+        m_main->deleteObject(sources[3]);
+
+        const Predicate unread = Predicate::equal(QStringLiteral("read"), false);
+        for (const Predicate &predicate : {Predicate(), unread}) {
+            for (const QList<SortDescriptor> &sort : {visibleitems::sortDescriptors(), byTitle}) {
+                const QList<ObjectID> shown =
+                    ids(visibleitems::visibleDataItems(predicate, sort, m_main, kNow));
+                const QList<ObjectID> expected = ids(ruleOnFetch(predicate, sort, m_main, kNow));
+                EXPECT_EQ(shown, expected);
+            }
+            EXPECT_EQ(visibleitems::visibleDataItemsCount(predicate, m_main, kNow),
+                      ruleOnFetch(predicate, {}, m_main, kNow).size());
+        }
+
+        const ObjectID categoryId = category->objectID();
+        QList<ObjectID> sourceIds;
+        for (const RSSDatasource *source : sources)
+            sourceIds.append(source->objectID());
+
+        // From the store alone, as a fresh context sees it.
+        m_main->reset();
+        EXPECT_EQ(ids(visibleitems::visibleDataItems(unread, visibleitems::sortDescriptors(), m_main, kNow)),
+                  ids(ruleOnFetch(unread, visibleitems::sortDescriptors(), m_main, kNow)));
+        m_main->reset();
+
+        // The badge counts of the background context agree with the rule too.
+        Context *background = m_stores->contextBackground();
+        background->performBlockConfinedAndWait([&] {
+            background->reset();
+            const Predicate badge = Predicate::equal(QStringLiteral("datasource.enabled"), true)
+                                    && Predicate::equal(QStringLiteral("deleted"), false)
+                                    && Predicate::equal(QStringLiteral("read"), false);
+            const Record *categoryRecord = background->existingObject(categoryId);
+            ASSERT_TRUE(categoryRecord);
+            EXPECT_EQ(visibleitems::countForItemFromBackground(*m_stores, categoryRecord, false, Predicate(), kNow),
+                      ruleOnFetch(badge && Predicate::equal(QStringLiteral("datasource.category"),
+                                                            QVariant::fromValue(categoryId)),
+                                  {}, background, kNow)
+                          .size());
+            const Record *sourceRecord = background->existingObject(sourceIds[4]);
+            EXPECT_EQ(visibleitems::countForItemFromBackground(*m_stores, sourceRecord, false, Predicate(), kNow),
+                      ruleOnFetch(badge && Predicate::equal(QStringLiteral("datasource"),
+                                                            QVariant::fromValue(sourceIds[4])),
+                                  {}, background, kNow)
+                          .size());
+            EXPECT_EQ(visibleitems::countForItemFromBackground(*m_stores, nullptr, false, Predicate(), kNow),
+                      ruleOnFetch(badge, {}, background, kNow).size());
+            background->reset();
+        });
+    }
+}
+
+TEST_F(VisibleItemsTest, RecordsNotYetMergedAreJudgedAsTheContextHoldsThem)
+{
+    m_source->setLimit(1);
+    QList<DataItem *> items;
+    for (int i = 0; i < 4; ++i)
+        items.append(addItem(m_source, 60.0 * (i + 1)));
+    ASSERT_TRUE(m_main->save());
+    ASSERT_EQ(visible(), items.mid(0, 2));
+
+    // Another context stars the newest item; the main context has not merged
+    // that save yet (the merge waits on the main queue), so its record is
+    // still unstarred there.
+    const ObjectID newest = items[0]->objectID();
+    Context *background = m_stores->contextBackground();
+    background->performBlockConfinedAndWait([&] {
+        auto *item = static_cast<DataItem *>(background->existingObject(newest));
+        ASSERT_TRUE(item);
+        item->setValue(DataItem::Starred, true);
+        ASSERT_TRUE(background->save());
+    });
+    ASSERT_FALSE(items[0]->isStarred());
+    EXPECT_EQ(visible(), items.mid(0, 2));
+    EXPECT_EQ(ids(visible()), ids(ruleOnFetch(Predicate(), visibleitems::sortDescriptors(), m_main, kNow)));
+    EXPECT_EQ(visibleitems::visibleDataItemsCount(Predicate(), m_main, kNow), 2);
+
+    // Once merged the star counts, and the next item takes the freed slot.
+    m_main->refresh(items[0], true);
+    ASSERT_TRUE(items[0]->isStarred());
+    EXPECT_EQ(visible(), items.mid(0, 3));
+    EXPECT_EQ(visibleitems::visibleDataItemsCount(Predicate(), m_main, kNow), 3);
 }
