@@ -661,8 +661,7 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
 
     for (Record *record : std::as_const(updated)) {
         const EntityDescription &d = record->description();
-        QList<int> columns(record->m_changed.cbegin(), record->m_changed.cend());
-        std::sort(columns.begin(), columns.end());
+        const QList<int> columns = record->m_changed.toList();
         QByteArray sql = "UPDATE " + d.table + " SET ";
         for (int i = 0; i < columns.size(); ++i)
             sql += (i ? ", \"" : "\"") + d.attributes[columns[i]].name.toUtf8() + "\" = ?";

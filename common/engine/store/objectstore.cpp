@@ -107,6 +107,7 @@ bool ObjectStore::openConnection(SqliteDatabase &db, QString *error) const
     db.exec("PRAGMA mmap_size=" + QByteArray::number(kMappedBytes));
     db.exec("PRAGMA cache_size=-" + QByteArray::number(kCacheKibibytes));
     db.exec("PRAGMA temp_store=MEMORY");
+    db.exec("PRAGMA wal_autocheckpoint=8000");
     return true;
 }
 

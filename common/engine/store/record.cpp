@@ -5,6 +5,8 @@
 
 #include "base/corvaneassert.h"
 
+#include <bit>
+
 namespace corvane {
 
 namespace {
@@ -45,6 +47,22 @@ QVariant normalized(AttributeType type, const QVariant &value)
 QVariant normalizedAttributeValue(AttributeType type, const QVariant &value)
 {
     return normalized(type, value);
+}
+
+QList<int> AttributeSet::toList() const
+{
+    QList<int> list;
+    for (quint64 bits = m_bits; bits; bits &= bits - 1)
+        list.append(std::countr_zero(bits));
+    return list;
+}
+
+QSet<int> AttributeSet::toSet() const
+{
+    QSet<int> set;
+    for (quint64 bits = m_bits; bits; bits &= bits - 1)
+        set.insert(std::countr_zero(bits));
+    return set;
 }
 
 RecordValues::RecordValues(size_t count)
@@ -114,6 +132,7 @@ Record::Record(Context *context, ObjectID id)
     , m_id(id)
     , m_values(size_t(describe(id.entity).attributes.size()))
 {
+    CORVANE_ASSERT(describe(id.entity).attributes.size() <= 64, "changes are tracked for 64 attributes at most");
 }
 
 Record::~Record() = default;
@@ -185,10 +204,16 @@ void Record::setRelated(int attribute, const Record *target)
     setValue(attribute, target ? QVariant::fromValue(target->objectID()) : QVariant());
 }
 
+const QSet<int> &Record::changedAttributes() const
+{
+    m_changedSet = m_changed.toSet();
+    return m_changedSet;
+}
+
 QSet<QString> Record::changedKeys() const
 {
     QSet<QString> keys;
-    for (int index : m_changed)
+    for (int index : m_changed.toList())
         keys.insert(description().attributes[index].name);
     return keys;
 }

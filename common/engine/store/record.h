@@ -21,6 +21,22 @@ QVariant normalizedAttributeValue(AttributeType type, const QVariant &value);
 // statement's current row (its canonical form, as above).
 QVariant attributeValueFromColumn(const Attribute &attribute, const SqliteStatement &statement, int column);
 
+// A set of attribute indexes (below 64) as bits.
+class AttributeSet
+{
+public:
+    bool isEmpty() const { return m_bits == 0; }
+    bool contains(int attribute) const { return attribute >= 0 && attribute < 64 && (m_bits >> attribute) & 1; }
+    void insert(int attribute) { m_bits |= quint64(1) << attribute; }
+    void clear() { m_bits = 0; }
+    // Ascending.
+    QList<int> toList() const;
+    QSet<int> toSet() const;
+
+private:
+    quint64 m_bits = 0;
+};
+
 // The attribute values of one record, indexed like the entity's attributes.
 // Held inside the record for entities of up to kInline attributes (all of
 // today's), so making a record from a row allocates once.
@@ -85,7 +101,7 @@ public:
     void setRelated(int attribute, const Record *target);
 
     // Attributes changed since the last save (indexes and names).
-    const QSet<int> &changedAttributes() const { return m_changed; }
+    const QSet<int> &changedAttributes() const;
     bool isChanged(int attribute) const { return m_changed.contains(attribute); }
     QSet<QString> changedKeys() const;
 
@@ -119,7 +135,8 @@ private:
     mutable bool m_loaded = false;
     bool m_inserted = false;
     bool m_deleted = false;
-    QSet<int> m_changed;
+    AttributeSet m_changed;
+    mutable QSet<int> m_changedSet; // changedAttributes() as a QSet
 };
 
 } // namespace corvane

@@ -46,6 +46,14 @@ void containsFolded(sqlite3_context *context, int, sqlite3_value **argv)
     sqlite3_result_int(context, haystack.contains(needle) ? 1 : 0);
 }
 
+bool hasSurrogate(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.isSurrogate())
+            return true;
+    return false;
+}
+
 bool isAscii(const unsigned char *text, int size)
 {
     int i = 0;
@@ -128,8 +136,17 @@ void SqliteStatement::bind(int index, const QVariant &value)
         break;
     }
     default: {
+        // The store keeps UTF-8, and Qt's conversion is the quicker one. It
+        // writes an unpaired surrogate as '?', though, where SQLite's own
+        // keeps it (and reads it back as U+FFFD), so such text takes SQLite's.
         const QString text = value.toString();
-        sqlite3_bind_text16(m_statement, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        if (hasSurrogate(text)) {
+            sqlite3_bind_text16(m_statement, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        } else {
+            const QByteArray utf8 = text.toUtf8();
+            sqlite3_bind_text64(m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
+                                SQLITE_UTF8);
+        }
         break;
     }
     }
@@ -279,6 +296,10 @@ SqliteDatabase::~SqliteDatabase()
 
 bool SqliteDatabase::open(const QString &path)
 {
+    // Without the allocation statistics SQLite takes no global lock per
+    // allocation. This only works before SQLite starts; later it is refused.
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    Q_UNUSED(configured);
     close();
     const QByteArray file = path.toUtf8();
     const int rc = sqlite3_open_v2(file.constData(), &m_db,
