@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace corvane {
 
@@ -85,6 +86,20 @@ std::vector<QVariant> rowValues(const EntityDescription &d, const SqliteStatemen
     std::vector<QVariant> values(size_t(d.attributes.size()));
     readRowValues(d, statement, firstColumn, values);
     return values;
+}
+
+// The values of a new record: false and 0 for flags and integers, none
+// for the rest.
+const std::vector<QVariant> &emptyValues(Entity entity)
+{
+    static const std::array<std::vector<QVariant>, 4> all = [] {
+        std::array<std::vector<QVariant>, 4> values;
+        for (Entity e : {Entity::Category, Entity::Datasource, Entity::DataItem, Entity::Keyword})
+            for (const Attribute &a : describe(e).attributes)
+                values[size_t(e)].push_back(normalizedAttributeValue(a.type, QVariant()));
+        return values;
+    }();
+    return all[size_t(entity)];
 }
 
 int kindOf(Entity entity, const std::vector<QVariant> &values)
@@ -205,9 +220,9 @@ Record *Context::create(ObjectID id, int kind)
 Record *Context::insertObject(Entity entity, int kind)
 {
     Record *record = create(ObjectID{entity, m_nextTemporaryRow--}, kind);
-    const EntityDescription &d = describe(entity);
-    for (int i = 0; i < d.attributes.size(); ++i)
-        record->m_values[size_t(i)] = normalizedAttributeValue(d.attributes[i].type, QVariant());
+    const std::vector<QVariant> &defaults = emptyValues(entity);
+    for (size_t i = 0; i < defaults.size(); ++i)
+        record->m_values[i] = defaults[i];
     if (entity == Entity::Datasource)
         record->m_values[0] = qint64(kind);
     record->m_loaded = true;
@@ -255,10 +270,21 @@ void Context::recordChanged(Record *record)
     m_changedObjects.insert(record);
 }
 
+SqliteStatement &Context::entityStatement(std::array<std::unique_ptr<SqliteStatement>, 4> &statements, Entity entity,
+                                          const QByteArray &sql)
+{
+    std::unique_ptr<SqliteStatement> &slot = statements[size_t(entity)];
+    if (!slot)
+        slot = std::make_unique<SqliteStatement>(m_db.prepare(sql));
+    else
+        slot->reset();
+    return *slot;
+}
+
 bool Context::readRow(ObjectID id, std::vector<QVariant> &values)
 {
     const EntityDescription &d = describe(id.entity);
-    SqliteStatement &statement = m_db.cached(entitySql(id.entity).selectById);
+    SqliteStatement &statement = entityStatement(m_selectById, id.entity, entitySql(id.entity).selectById);
     statement.bind(1, id.row);
     const bool found = statement.step();
     if (found)
@@ -341,10 +367,14 @@ Record *Context::existingObject(ObjectID id)
         return record->m_deleted ? nullptr : record;
     if (id.row <= 0)
         return nullptr;
-    std::vector<QVariant> values;
-    if (!readRow(id, values))
-        return nullptr;
-    return registerLoaded(id, kindOf(id.entity, values), std::move(values));
+    SqliteStatement &statement = entityStatement(m_selectById, id.entity, entitySql(id.entity).selectById);
+    statement.bind(1, id.row);
+    if (statement.step()) {
+        Record *&slot = m_objects.slot(id);
+        record = fillNewRecord(slot, id, statement, 1);
+    }
+    statement.reset();
+    return record;
 }
 
 QList<Record *> Context::fetch(const Query &query)
@@ -356,11 +386,16 @@ QList<Record *> Context::fetch(const Query &query)
             if (record->entity() == query.entity)
                 pending.append(record);
 
-    // With pending records in play, limit and offset apply to the merged list.
+    // With pending records in play, limit and offset apply to the merged
+    // list. Stored rows skipped below are all pending ones, so the first
+    // offset + limit + (pending count) rows in SQL's order hold every stored
+    // row the merged list can keep.
     Query sqlQuery = query;
     if (!pending.isEmpty()) {
-        sqlQuery.fetchLimit = 0;
         sqlQuery.fetchOffset = 0;
+        if (query.fetchLimit > 0)
+            sqlQuery.fetchLimit = int(std::min<qint64>(qint64(query.fetchOffset) + query.fetchLimit + pending.size(),
+                                                       std::numeric_limits<int>::max()));
     }
     const SqlFragment select = selectSql(sqlQuery, columnList(d));
     SqliteStatement statement = m_db.reusable(select.sql);
@@ -394,12 +429,34 @@ QList<Record *> Context::fetch(const Query &query)
             if (query.predicate.evaluate([record](QStringView key) { return record->valueForKeyPath(key); }))
                 result.append(record);
         }
-        if (!query.sortDescriptors.isEmpty())
-            std::stable_sort(result.begin(), result.end(), [&](Record *a, Record *b) {
+        if (!query.sortDescriptors.isEmpty()) {
+            const auto less = [&](Record *a, Record *b) {
                 return lessThanForSort(query.sortDescriptors,
                                        [a](QStringView key) { return a->valueForKeyPath(key); },
                                        [b](QStringView key) { return b->valueForKeyPath(key); });
-            });
+            };
+            const qint64 kept = qint64(query.fetchOffset) + query.fetchLimit;
+            if (query.fetchLimit > 0 && kept < result.size()) {
+                // Only the first `kept` are wanted: select them, ties in
+                // their present order as the stable sort would leave them.
+                std::vector<std::pair<Record *, qsizetype>> order;
+                order.reserve(size_t(result.size()));
+                for (qsizetype i = 0; i < result.size(); ++i)
+                    order.emplace_back(result[i], i);
+                std::partial_sort(order.begin(), order.begin() + kept, order.end(), [&](const auto &a, const auto &b) {
+                    if (less(a.first, b.first))
+                        return true;
+                    if (less(b.first, a.first))
+                        return false;
+                    return a.second < b.second;
+                });
+                result.resize(qsizetype(kept));
+                for (qsizetype i = 0; i < result.size(); ++i)
+                    result[i] = order[size_t(i)].first;
+            } else {
+                std::stable_sort(result.begin(), result.end(), less);
+            }
+        }
         if (query.fetchOffset > 0)
             result.remove(0, std::min<qsizetype>(query.fetchOffset, result.size()));
         if (query.fetchLimit > 0 && result.size() > query.fetchLimit)
@@ -648,7 +705,7 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
 
     for (Record *record : std::as_const(inserted)) {
         const EntityDescription &d = record->description();
-        SqliteStatement &statement = m_db.cached(entitySql(record->entity()).insert);
+        SqliteStatement &statement = entityStatement(m_insertRow, record->entity(), entitySql(record->entity()).insert);
         for (int i = 0; i < d.attributes.size(); ++i) {
             QVariant &slot = record->m_values[size_t(i)];
             slot = resolved(slot);

@@ -163,6 +163,11 @@ private:
         std::array<qsizetype, 4> m_perEntity{};
     };
     IdentityMap m_objects;
+    // The single-row read and the insert of each entity, kept prepared.
+    std::array<std::unique_ptr<SqliteStatement>, 4> m_selectById;
+    std::array<std::unique_ptr<SqliteStatement>, 4> m_insertRow;
+    SqliteStatement &entityStatement(std::array<std::unique_ptr<SqliteStatement>, 4> &statements, Entity entity,
+                                     const QByteArray &sql);
     QSet<Record *> m_changedObjects;
     std::vector<std::unique_ptr<Record>> m_gone; // unregistered, kept alive until reset()
     qint64 m_nextTemporaryRow = -1;
