@@ -708,8 +708,12 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
         SqliteStatement &statement = entityStatement(m_insertRow, record->entity(), entitySql(record->entity()).insert);
         for (int i = 0; i < d.attributes.size(); ++i) {
             QVariant &slot = record->m_values[size_t(i)];
-            slot = resolved(slot);
-            statement.bind(i + 1, bindable(slot));
+            if (slot.metaType() == QMetaType::fromType<ObjectID>()) {
+                slot = resolved(slot);
+                statement.bind(i + 1, bindable(slot));
+            } else {
+                statement.bind(i + 1, slot);
+            }
         }
         if (!statement.isValid() || !statement.exec())
             return fail();
@@ -726,8 +730,12 @@ bool Context::writeChanges(QList<Record *> &inserted, QList<Record *> &updated, 
         SqliteStatement &statement = m_db.cached(sql);
         for (int i = 0; i < columns.size(); ++i) {
             QVariant &slot = record->m_values[size_t(columns[i])];
-            slot = resolved(slot);
-            statement.bind(i + 1, bindable(slot));
+            if (slot.metaType() == QMetaType::fromType<ObjectID>()) {
+                slot = resolved(slot);
+                statement.bind(i + 1, bindable(slot));
+            } else {
+                statement.bind(i + 1, slot);
+            }
         }
         statement.bind(int(columns.size()) + 1, record->objectID().row);
         if (!statement.isValid() || !statement.exec())

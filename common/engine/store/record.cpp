@@ -154,11 +154,11 @@ void Record::setValue(int attribute, const QVariant &value)
 {
     CORVANE_ASSERT(attribute >= 0 && attribute < int(m_values.size()), "no such attribute");
     ensureLoaded();
-    const QVariant v = normalized(description().attributes[attribute].type, value);
+    QVariant v = normalized(description().attributes[attribute].type, value);
     QVariant &slot = m_values[size_t(attribute)];
     if (slot.isValid() == v.isValid() && slot == v)
         return;
-    slot = v;
+    slot = std::move(v);
     m_changed.insert(attribute);
     m_context->recordChanged(this);
 }

@@ -130,26 +130,34 @@ void SqliteStatement::bind(int index, const QVariant &value)
         sqlite3_bind_double(m_statement, index, value.toDouble());
         break;
     case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
+        const auto &bytes = *static_cast<const QByteArray *>(value.constData());
         sqlite3_bind_blob64(m_statement, index, bytes.constData(), sqlite3_uint64(bytes.size()),
                             SQLITE_TRANSIENT);
         break;
     }
-    default: {
-        // The store keeps UTF-8, and Qt's conversion is the quicker one. It
-        // writes an unpaired surrogate as '?', though, where SQLite's own
-        // keeps it (and reads it back as U+FFFD), so such text takes SQLite's.
-        const QString text = value.toString();
-        if (hasSurrogate(text)) {
-            sqlite3_bind_text16(m_statement, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
-        } else {
-            const QByteArray utf8 = text.toUtf8();
-            sqlite3_bind_text64(m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
-                                SQLITE_UTF8);
-        }
+    case QMetaType::QString:
+        bindText(index, *static_cast<const QString *>(value.constData()));
+        break;
+    default:
+        bindText(index, value.toString());
         break;
     }
+}
+
+void SqliteStatement::bindText(int index, const QString &text)
+{
+    if (!m_statement)
+        return;
+    // The store keeps UTF-8, and Qt's conversion is the quicker one. It
+    // writes an unpaired surrogate as '?', though, where SQLite's own keeps
+    // it (and reads it back as U+FFFD), so such text takes SQLite's.
+    if (hasSurrogate(text)) {
+        sqlite3_bind_text16(m_statement, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        return;
     }
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text64(m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
+                        SQLITE_UTF8);
 }
 
 void SqliteStatement::bindAll(const QVariantList &values)

@@ -35,6 +35,7 @@ public:
     // byte arrays bind blobs; doubles bind reals; everything else as text or integer.
     void bind(int index, const QVariant &value);
     void bindAll(const QVariantList &values);
+    void bindText(int index, const QString &text);
 
     // Steps once: true while a row is available.
     bool step();
