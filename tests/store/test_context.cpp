@@ -199,3 +199,104 @@ TEST_F(ContextTest, RefreshTurnsARecordIntoAFaultOrReloadsIt)
     EXPECT_EQ(source->url(), QStringLiteral("http://b.org/rss"));
     EXPECT_EQ(source->name(), QStringLiteral("local"));
 }
+
+TEST_F(ContextTest, LimitedFetchesMergeUnsavedRecordsIntoTheStoredOrder)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    for (int i = 0; i < 30; ++i)
+        addItem(m_context.get(), source, QStringLiteral("s%1").arg(i, 2, 10, QLatin1Char('0')));
+    ASSERT_TRUE(m_context->save());
+    // Unsaved: new items placed among the stored ones, the first stored
+    // items renamed to the end, one renamed to the front and one deleted.
+    for (const char *title : {"s05x", "s17x", "a", "s29x"})
+        addItem(m_context.get(), source, QString::fromLatin1(title));
+    const QList<DataItem *> stored = m_context->fetchAs<DataItem>(
+        Query{Entity::DataItem, Predicate(), {{QStringLiteral("title"), true}}});
+    for (int i = 0; i < 6; ++i)
+        stored[i]->setTitle(QStringLiteral("zz%1").arg(i));
+    stored[10]->setTitle(QStringLiteral("0first"));
+    m_context->deleteObject(stored[6]);
+
+    const QList<SortDescriptor> byTitle{{QStringLiteral("title"), true}};
+    const QList<Record *> everything = m_context->fetch(Query{Entity::DataItem, Predicate(), byTitle});
+    ASSERT_EQ(everything.size(), 33);
+    QStringList titles;
+    for (Record *record : everything)
+        titles.append(static_cast<DataItem *>(record)->title());
+    QStringList expected = titles;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(titles, expected);
+    EXPECT_EQ(titles.first(), QStringLiteral("0first"));
+    EXPECT_EQ(titles.last(), QStringLiteral("zz5"));
+    for (int offset : {0, 1, 4, 29, 32, 40})
+        for (int limit : {1, 3, 10}) {
+            SCOPED_TRACE(QStringLiteral("offset %1 limit %2").arg(offset).arg(limit).toStdString());
+            const QList<Record *> page = m_context->fetch(Query{Entity::DataItem, Predicate(), byTitle, limit, offset});
+            EXPECT_EQ(page, everything.mid(offset, limit));
+        }
+    // Without an order the merged list is the stored rows, then the new ones.
+    const QList<Record *> unordered = m_context->fetch(Query{Entity::DataItem});
+    EXPECT_EQ(m_context->fetch(Query{Entity::DataItem, Predicate(), {}, 5, 27}), unordered.mid(27, 5));
+}
+
+TEST_F(ContextTest, ObjectsWithRowsLoadsWhatIsMissingAndKeepsTheOrderGiven)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    QList<qint64> rows;
+    for (int i = 0; i < 600; ++i)
+        addItem(m_context.get(), source, QStringLiteral("item %1").arg(i));
+    ASSERT_TRUE(m_context->save());
+    for (Record *record : m_context->fetch(Query{Entity::DataItem}))
+        rows.append(record->objectID().row);
+    std::reverse(rows.begin(), rows.end());
+
+    auto other = newContext();
+    // One record loaded and changed, one a fault, the rest unknown to the context.
+    auto *changed = static_cast<DataItem *>(other->existingObject(ObjectID{Entity::DataItem, rows[7]}));
+    changed->setTitle(QStringLiteral("changed here"));
+    Record *fault = other->objectWithID(ObjectID{Entity::DataItem, rows[300]});
+    ASSERT_TRUE(fault->isFault());
+    QList<qint64> asked = rows;
+    asked.insert(5, 999999); // no such row
+    asked.append(rows[0]);   // twice
+
+    const QList<Record *> records = other->objectsWithRows(Entity::DataItem, asked);
+    ASSERT_EQ(records.size(), rows.size() + 1);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(records[i]->objectID().row, rows[i]);
+        ASSERT_FALSE(records[i]->isFault());
+    }
+    EXPECT_EQ(records.last(), records.first());
+    EXPECT_EQ(records[7], changed);
+    EXPECT_EQ(changed->title(), QStringLiteral("changed here"));
+    EXPECT_EQ(records[300], fault);
+    EXPECT_EQ(static_cast<DataItem *>(records[42])->title(),
+              static_cast<DataItem *>(m_context->existingObject(ObjectID{Entity::DataItem, rows[42]}))->title());
+    EXPECT_EQ(static_cast<DataItem *>(records[42])->datasource()->objectID(), source->objectID());
+}
+
+TEST_F(ContextTest, TextRoundTripsWhateverItHolds)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    const QStringList texts{QStringLiteral("plain ASCII text"), QString::fromUtf8("Café crème, Straße, 東京"),
+                            QString::fromUtf8("emoji 😀 and \xEF\xBF\xBD"), QString(), QStringLiteral(""),
+                            QString(5000, u'x') + QString::fromUtf8("é")};
+    QList<DataItem *> items;
+    for (const QString &text : texts) {
+        DataItem *item = addItem(m_context.get(), source, text);
+        item->setItemDescription(text);
+        items.append(item);
+    }
+    ASSERT_TRUE(m_context->save());
+
+    auto other = newContext();
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        auto *item = static_cast<DataItem *>(other->existingObject(items[i]->objectID()));
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->title(), texts[i]) << i;
+        EXPECT_EQ(item->itemDescription(), texts[i]) << i;
+    }
+    // Lookups find text as it was written.
+    EXPECT_EQ(other->fetch(Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), texts[1])}).size(), 1);
+    EXPECT_EQ(other->fetch(Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), texts[2])}).size(), 1);
+}
