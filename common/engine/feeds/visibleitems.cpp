@@ -337,14 +337,29 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
     return out;
 }
 
-// The first sort key reduced to a class and a double, ordered as the key
-// itself wherever the two differ (rounding an integer to a double never
-// swaps it with a real), so most comparisons end there.
-struct Primary
+// A sort key reduced to its class and a double, ordered as the key itself
+// wherever the two differ (rounding an integer to a double never swaps it
+// with a real). `exact` when equal reductions mean equal keys: NULL, reals
+// and integers a double holds exactly.
+struct Reduced
 {
-    quint8 cls;
-    double number;
+    quint8 cls = KeyValue::Null;
+    bool exact = true;
+    double number = 0;
 };
+
+Reduced reduce(const KeyValue &key)
+{
+    Reduced r;
+    r.cls = key.cls;
+    if (key.cls == KeyValue::Number) {
+        r.number = key.real ? key.number : double(key.integer);
+        r.exact = key.real || (key.integer >= -(qint64(1) << 53) && key.integer <= (qint64(1) << 53));
+    } else {
+        r.exact = key.cls == KeyValue::Null;
+    }
+    return r;
+}
 
 // The ids of the visible rows, in the sort order (ties by id).
 QList<qint64> visibleRows(const Survey &survey)
@@ -354,26 +369,27 @@ QList<qint64> visibleRows(const Survey &survey)
     const char *arena = survey.arena.constData();
     const std::vector<Candidate> &all = survey.candidates;
     std::vector<char> ascending(survey.ascending.cbegin(), survey.ascending.cend());
-    std::vector<Primary> primary(all.size(), Primary{0, 0});
-    if (stride > 0)
-        for (size_t i = 0; i < all.size(); ++i) {
-            const KeyValue &key = keys[i * size_t(stride)];
-            primary[i] = Primary{key.cls,
-                                 key.cls == KeyValue::Number ? (key.real ? key.number : double(key.integer)) : 0.0};
-        }
+    // Most comparisons end on the reductions of the first two keys.
+    const int reducedPerRow = std::min(stride, 2);
+    std::vector<Reduced> reduced(all.size() * size_t(reducedPerRow));
+    for (size_t i = 0; i < all.size(); ++i)
+        for (int k = 0; k < reducedPerRow; ++k)
+            reduced[i * size_t(reducedPerRow) + size_t(k)] = reduce(keys[i * size_t(stride) + size_t(k)]);
     const auto less = [&](quint32 a, quint32 b) {
-        if (stride > 0) {
-            const Primary &x = primary[a];
-            const Primary &y = primary[b];
+        for (int k = 0; k < reducedPerRow; ++k) {
+            const Reduced &x = reduced[size_t(a) * size_t(reducedPerRow) + size_t(k)];
+            const Reduced &y = reduced[size_t(b) * size_t(reducedPerRow) + size_t(k)];
             if (x.cls != y.cls || x.number != y.number) {
                 const bool before = x.cls != y.cls ? x.cls < y.cls : x.number < y.number;
-                return ascending[0] ? before : !before;
+                return ascending[size_t(k)] ? before : !before;
             }
+            if (!x.exact || !y.exact)
+                break; // equal reductions, keys perhaps not: compare them
         }
         for (int k = 0; k < stride; ++k) {
             const int c = compareKeys(keys[size_t(a) * stride + k], keys[size_t(b) * stride + k], arena);
             if (c != 0)
-                return ascending[k] ? c < 0 : c > 0;
+                return ascending[size_t(k)] ? c < 0 : c > 0;
         }
         return all[a].id < all[b].id;
     };
