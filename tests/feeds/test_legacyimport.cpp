@@ -181,6 +181,11 @@ TEST(KeyedArchiveReader, DamagedBinaryStructuresFailCleanly)
     huge.append(QByteArray::fromHex("0000010000000000"));
     expectFailure(rawBinaryPlist({huge}, 0), "more entries than the file holds");
     expectFailure(rawBinaryPlist({rawArray({9})}, 0), "reference to object 9 of 1");
+    // libplist hands out keys as C strings, so a NUL inside one is refused.
+    expectFailure(rawBinaryPlist({QByteArray("\xD1\x01\x02", 3), rawAsciiString(QByteArray("a\0b", 3)),
+                                  rawAsciiString("v")},
+                                 0),
+                  "without NUL characters");
     QByteArray badTrailer = rawBinaryPlist({rawAsciiString("x")}, 0);
     badTrailer[badTrailer.size() - 25] = 3; // reference size
     expectFailure(badTrailer, "unsupported offset or reference size");

@@ -88,6 +88,7 @@ private:
     bool readCount(quint64 position, quint8 info, quint64 *count, quint64 *next);
     bool inspect(quint64 index, Shape *shape);
     bool add(Frame &frame, quint64 values, quint64 bytes);
+    bool isPlainKey(quint64 index);
 
     const uchar *m_data;
     quint64 m_size;
@@ -97,6 +98,7 @@ private:
     quint64 m_objectCount = 0;
     quint64 m_tableOffset = 0;
     quint64 m_end = 0; // objects lie between the header and the offset table
+    std::vector<quint8> m_plainKeys; // 1 once an object is known to be a usable key
     QString m_error;
 };
 
@@ -211,6 +213,32 @@ bool BinaryPlistCheck::inspect(quint64 index, Shape *shape)
     }
 }
 
+// Dictionary keys must be texts without NUL characters: libplist hands keys
+// out as C strings and asserts on a length mismatch.
+bool BinaryPlistCheck::isPlainKey(quint64 index)
+{
+    if (m_plainKeys[index])
+        return true;
+    quint64 offset = 0;
+    if (!objectOffset(index, &offset))
+        return false;
+    const quint8 type = m_data[offset] >> 4;
+    quint64 count = 0;
+    quint64 start = 0;
+    if ((type != 0x5 && type != 0x6) || !readCount(offset + 1, m_data[offset] & 0x0F, &count, &start))
+        return false;
+    const quint64 width = type == 0x6 ? 2 : 1;
+    if (count > m_end / width || !fits(start, count * width))
+        return false;
+    for (quint64 i = 0; i < count; ++i) {
+        const uchar *unit = m_data + start + i * width;
+        if (unit[0] == 0 && (width == 1 || unit[1] == 0))
+            return false;
+    }
+    m_plainKeys[index] = 1;
+    return true;
+}
+
 bool BinaryPlistCheck::add(Frame &frame, quint64 values, quint64 bytes)
 {
     frame.values = saturatingAdd(frame.values, values);
@@ -256,6 +284,7 @@ bool BinaryPlistCheck::run(QString *error)
             return shape.payload <= m_limits.maxPayloadBytes
                    || fail(QStringLiteral("more than %1 bytes of text and data").arg(m_limits.maxPayloadBytes));
 
+        m_plainKeys.assign(m_objectCount, 0);
         // 0: not seen, 1: on the current path, 2: done (values and bytes known).
         std::vector<quint8> state(m_objectCount, 0);
         std::vector<quint64> values(m_objectCount, 0);
@@ -283,10 +312,9 @@ bool BinaryPlistCheck::run(QString *error)
                 return fail(QStringLiteral("reference to object %1 of %2").arg(child).arg(m_objectCount));
             if (state[child] == 1)
                 return fail(QStringLiteral("reference loop through object %1").arg(child));
+            if (isKey && !isPlainKey(child))
+                return fail(QStringLiteral("dictionary key %1 is not a text without NUL characters").arg(child));
             if (state[child] == 2) {
-                quint64 offset = 0;
-                if (isKey && (!objectOffset(child, &offset) || ((m_data[offset] >> 4) != 0x5 && (m_data[offset] >> 4) != 0x6)))
-                    return fail(QStringLiteral("dictionary key %1 is not a text").arg(child));
                 if (!add(frame, values[child], bytes[child]))
                     return false;
                 continue;
@@ -294,8 +322,6 @@ bool BinaryPlistCheck::run(QString *error)
             Shape childShape;
             if (!inspect(child, &childShape))
                 return false;
-            if (isKey && childShape.type != 0x5 && childShape.type != 0x6)
-                return fail(QStringLiteral("dictionary key %1 is not a text").arg(child));
             if (!childShape.container) {
                 state[child] = 2;
                 values[child] = 1;
@@ -331,13 +357,12 @@ bool isType(plist_t node, plist_type type)
     return node && plist_get_node_type(node) == type;
 }
 
+// By pointer and length: texts may hold NUL characters.
 QString stringValue(plist_t node)
 {
-    char *text = nullptr;
-    plist_get_string_val(node, &text);
-    const QString result = text ? QString::fromUtf8(text) : QString();
-    std::free(text);
-    return result;
+    uint64_t length = 0;
+    const char *text = plist_get_string_ptr(node, &length);
+    return text ? QString::fromUtf8(text, qsizetype(length)) : QString();
 }
 
 // Arrays are walked with an iterator: indexing a parsed array is linear in libplist.
@@ -565,11 +590,9 @@ bool ArchiveResolver::value(plist_t node, QVariant *out)
         return count(1, quint64(text.size()));
     }
     case PLIST_DATA: {
-        char *bytes = nullptr;
         uint64_t length = 0;
-        plist_get_data_val(node, &bytes, &length);
+        const char *bytes = plist_get_data_ptr(node, &length);
         const QByteArray data = bytes ? QByteArray(bytes, qsizetype(length)) : QByteArray();
-        std::free(bytes);
         *out = data;
         return count(1, quint64(data.size()));
     }
