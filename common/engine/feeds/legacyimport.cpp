@@ -332,18 +332,6 @@ std::optional<QString> LegacyItem::link() const
     return canonizedLinkFromLink(legacyText(properties.value(QStringLiteral("link"))));
 }
 
-bool LegacyItem::mark() const
-{
-    return legacyBool(properties.value(QStringLiteral("mark")), false);
-}
-
-QString LegacyItem::previewContent() const
-{
-    if (const auto content = legacyText(properties.value(QStringLiteral("content:encoded"))))
-        return *content;
-    return legacyText(properties.value(QStringLiteral("description"))).value_or(QString());
-}
-
 QString legacyItemFilePath(const QString &uuid)
 {
     if (uuid.isEmpty() || uuid.size() > 200 || uuid == u"." || uuid == u".." || uuid.contains(u'/')

@@ -35,9 +35,6 @@ struct LegacyItem
 
     // "link" trimmed when that is a URL, else with all white space removed.
     std::optional<QString> link() const;
-    bool mark() const;
-    // "content:encoded", else "description".
-    QString previewContent() const;
 };
 
 struct LegacyItemFile
