@@ -1,6 +1,7 @@
 #include "datasourcemanager.h"
 
 #include "httpfetch.h"
+#include "legacyimport.h"
 #include "opmlhandler.h"
 #include "refreshschedule.h"
 #include "rssparser.h"
@@ -118,6 +119,8 @@ DatasourceManager::DatasourceManager(const Options &options)
     CORVANE_ASSERT(dispatch::isMainThread(), "must be called from main thread");
     DatasourceManager *expected = nullptr;
     g_instance.compare_exchange_strong(expected, this);
+    if (!legacyImport())
+        installLegacyImport();
     initialise();
 }
 

@@ -205,6 +205,8 @@ void Datasource::updateWithConfiguration(const QVariantMap &configuration)
         setEnabled(true);
         return;
     }
+    if (configuration.contains(QStringLiteral("url")))
+        setUrl(configuration.value(QStringLiteral("url")).toString());
     if (configuration.contains(QStringLiteral("name")))
         setName(configuration.value(QStringLiteral("name")).toString());
     if (configuration.contains(QStringLiteral("customName")))
