@@ -300,3 +300,34 @@ TEST_F(ContextTest, TextRoundTripsWhateverItHolds)
     EXPECT_EQ(other->fetch(Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), texts[1])}).size(), 1);
     EXPECT_EQ(other->fetch(Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), texts[2])}).size(), 1);
 }
+
+TEST_F(ContextTest, OpeningAStoreRetiresTheIndexesItNoLongerKeeps)
+{
+    const auto indexes = [this] {
+        SqliteDatabase db;
+        EXPECT_TRUE(db.open(m_store->path()));
+        QStringList names;
+        SqliteStatement list = db.prepare("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'item' "
+                                          "AND sql IS NOT NULL ORDER BY name");
+        while (list.step())
+            names.append(list.column(0).toString());
+        return names;
+    };
+    const QStringList kept{QStringLiteral("item_datasource_guid_state"), QStringLiteral("item_hash"),
+                           QStringLiteral("item_ordering")};
+    EXPECT_EQ(indexes(), kept);
+    // As an earlier version left them.
+    m_context.reset();
+    {
+        SqliteDatabase db;
+        ASSERT_TRUE(db.open(m_store->path()));
+        for (const char *sql : {"CREATE INDEX item_read ON item(read)", "CREATE INDEX item_deleted ON item(deleted)",
+                                "CREATE INDEX item_guid ON item(guid)",
+                                "CREATE INDEX item_datasource_guid ON item(datasource, guid)"})
+            ASSERT_TRUE(db.exec(sql)) << sql;
+    }
+    m_store.reset();
+    m_store = ObjectStore::open(m_dir.path());
+    ASSERT_TRUE(m_store);
+    EXPECT_EQ(indexes(), kept);
+}

@@ -166,7 +166,11 @@ QList<QByteArray> tableStatements(bool withSyncAttributes)
 QList<QByteArray> indexStatements()
 {
     return {
-        "CREATE INDEX IF NOT EXISTS item_datasource_guid ON item(datasource, guid)",
+        // Also holds what the visibility of an item is decided on (with the
+        // timestamp as received), so the badge of a subscription or a
+        // category is counted from the index alone.
+        "CREATE INDEX IF NOT EXISTS item_datasource_guid_state ON item(datasource, guid, starred, read, deleted, "
+        "parsedDate)",
         "CREATE INDEX IF NOT EXISTS item_ordering ON item(orderingDate)",
         "CREATE INDEX IF NOT EXISTS item_hash ON item(itemHash)",
         "CREATE INDEX IF NOT EXISTS datasource_category ON datasource(category)",
@@ -177,17 +181,18 @@ QList<QByteArray> retiredIndexStatements()
 {
     // The flags read and deleted are shared by most rows: the planner took
     // their indexes for selective ("read IS 0") and stepped through half the
-    // table by index. And every index costs each insert a page or more to write, so the item
-    // table keeps three: (datasource, guid) for the guid lookups, which also
-    // finds a subscription's items (trimming, counts of a category); the
-    // hash alone, nearly unique, for the hash lookups with or without a
-    // subscription; the ordering date for ordered pages.
+    // table by index. And every index costs each insert a page or more to
+    // write, so the item table keeps three: (datasource, guid, ...) for the
+    // guid lookups, which also finds a subscription's items (trimming, counts
+    // of a category); the hash alone, nearly unique, for the hash lookups
+    // with or without a subscription; the ordering date for ordered pages.
     return {
         "DROP INDEX IF EXISTS item_read",
         "DROP INDEX IF EXISTS item_deleted",
         "DROP INDEX IF EXISTS item_guid",
         "DROP INDEX IF EXISTS item_datasource_ordering",
         "DROP INDEX IF EXISTS item_datasource_hash",
+        "DROP INDEX IF EXISTS item_datasource_guid",
     };
 }
 
