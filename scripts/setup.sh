@@ -10,7 +10,9 @@ packages=(
   # toolkit
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6opengl6-dev qt6-webengine-dev qt6-networkauth-dev qtkeychain-qt6-dev
   # engine libraries
-  libsqlite3-dev sqlite3 libxml2-dev libcurl4-openssl-dev libicu-dev libplist-dev libplist++-dev libcanberra-dev
+  libsqlite3-dev sqlite3 libxml2-dev zlib1g-dev libcurl4-openssl-dev libicu-dev libplist-dev libplist++-dev libcanberra-dev
+  # test tools: certificates for the TLS cases, a private bus for the wake case, timing for bench/refresh_bench
+  openssl dbus time bc python3
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )
