@@ -39,8 +39,9 @@ void readLikeTheFuzzTarget(const QByteArray &bytes)
     for (const KeyedArchiveLimits &limits : {KeyedArchiveLimits{}, tight}) {
         const KeyedArchiveResult result = readKeyedArchive(bytes, limits);
         EXPECT_EQ(result.ok(), result.error.isEmpty());
-        if (!result.ok())
+        if (!result.ok()) {
             EXPECT_FALSE(result.root.isValid());
+        }
     }
 }
 
