@@ -111,20 +111,6 @@ int threeWay(const T &a, const T &b)
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// Integer against real without rounding the integer to a double.
-int compareIntegerReal(qint64 i, double r)
-{
-    if (r < -9223372036854775808.0)
-        return 1;
-    if (r >= 9223372036854775808.0)
-        return -1;
-    const double whole = std::trunc(r);
-    const qint64 y = qint64(whole);
-    if (i != y)
-        return i < y ? -1 : 1;
-    return threeWay(whole, r);
-}
-
 int compareKeys(const KeyValue &a, const KeyValue &b, const char *arena)
 {
     if (a.cls != b.cls)

@@ -130,20 +130,6 @@ int threeWay(const T &a, const T &b)
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// Exact comparison of an integer with a double: no rounding of the integer
-// to 53 bits (item hashes near 2^62 must stay distinct from nearby doubles).
-int compareIntegerReal(qint64 i, double r)
-{
-    if (r < -9223372036854775808.0)
-        return 1;
-    if (r >= 9223372036854775808.0)
-        return -1;
-    const double whole = std::trunc(r);
-    const qint64 y = qint64(whole);
-    if (i != y)
-        return i < y ? -1 : 1;
-    return threeWay(whole, r);
-}
 
 // Orders UTF-16 code units by code point: surrogates (D800-DFFF) encode code
 // points above every BMP character, so they move past E000-FFFF. This is the
@@ -610,6 +596,21 @@ int compareForSort(const QVariant &a, const QVariant &b)
     if (x.classRank() != y.classRank())
         return x.classRank() < y.classRank() ? -1 : 1;
     return compareSameClass(x, y);
+}
+
+// No rounding of the integer to 53 bits: item hashes near 2^62 must stay
+// distinct from nearby doubles.
+int compareIntegerReal(qint64 i, double r)
+{
+    if (r < -9223372036854775808.0)
+        return 1;
+    if (r >= 9223372036854775808.0)
+        return -1;
+    const double whole = std::trunc(r);
+    const qint64 y = qint64(whole);
+    if (i != y)
+        return i < y ? -1 : 1;
+    return whole < r ? -1 : (r < whole ? 1 : 0);
 }
 
 } // namespace corvane

@@ -114,4 +114,7 @@ QByteArray keyPathSql(Entity entity, QStringView keyPath);
 // numbers, text, blobs; < 0, 0 or > 0.
 int compareForSort(const QVariant &a, const QVariant &b);
 
+// Exact three-way comparison of an integer with a double (-1, 0, 1).
+int compareIntegerReal(qint64 i, double r);
+
 } // namespace corvane
