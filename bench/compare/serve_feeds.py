@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Serves COUNT feeds from 127.0.0.1 for the refresh comparison: the same
+documents as bench/refresh_bench (20 items each; RSS 2.0 for two feeds in
+three, Atom for the third; dates over the last days), at /feedN.xml, from
+memory, one thread per connection and a listen queue deep enough for every
+client's parallel fetches (http.server's default queue holds 5).
+
+    serve_feeds.py COUNT PORT_FILE
+
+Writes the port to PORT_FILE once listening, then serves until killed.
+"""
+import datetime
+import http.server
+import sys
+
+
+def documents(count):
+    now = datetime.datetime.now(datetime.timezone.utc)
+    docs = {}
+    for n in range(count):
+        items = []
+        for i in range(20):
+            when = now - datetime.timedelta(hours=i * 7 + n % 5)
+            title = f"Story {i} of feed {n} &amp; friends"
+            link = f"http://example.org/{n}/{i}"
+            if n % 3 == 2:
+                items.append(f"<entry><title>{title}</title><id>urn:{n}:{i}</id><link rel='alternate' href='{link}'/>"
+                             f"<updated>{when.strftime('%Y-%m-%dT%H:%M:%SZ')}</updated><summary>Text {i}</summary></entry>")
+            else:
+                items.append(f"<item><title>{title}</title><link>{link}</link><guid>g{n}-{i}</guid>"
+                             f"<pubDate>{when.strftime('%a, %d %b %Y %H:%M:%S GMT')}</pubDate>"
+                             f"<description>Text {i} with &lt;b&gt;markup&lt;/b&gt;</description></item>")
+        if n % 3 == 2:
+            doc = ("<?xml version='1.0' encoding='utf-8'?><feed xmlns='http://www.w3.org/2005/Atom'>"
+                   f"<title>Feed {n}</title>" + "".join(items) + "</feed>")
+        else:
+            doc = ("<?xml version='1.0' encoding='utf-8'?><rss version='2.0'><channel>"
+                   f"<title>Feed {n}</title><link>http://127.0.0.1/</link>" + "".join(items) + "</channel></rss>")
+        docs[f"/feed{n}.xml"] = doc.encode("utf-8")
+    return docs
+
+
+def main():
+    count, port_file = int(sys.argv[1]), sys.argv[2]
+    docs = documents(count)
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            body = docs.get(self.path.split("?")[0])
+            if body is None:
+                self.send_error(404)
+                return
+            self.send_response(200)
+            self.send_header("Content-Type", "application/xml")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    class Server(http.server.ThreadingHTTPServer):
+        request_queue_size = 256
+        daemon_threads = True
+
+    server = Server(("127.0.0.1", 0), Handler)
+    with open(port_file, "w") as f:
+        f.write(str(server.server_address[1]))
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
