@@ -275,6 +275,51 @@ TEST_F(ContextTest, ObjectsWithRowsLoadsWhatIsMissingAndKeepsTheOrderGiven)
     EXPECT_EQ(static_cast<DataItem *>(records[42])->datasource()->objectID(), source->objectID());
 }
 
+TEST_F(ContextTest, FaultsWithRowsReadNothingUntilTouchedThenABatchAtATime)
+{
+    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    for (int i = 0; i < 600; ++i)
+        addItem(m_context.get(), source, QStringLiteral("item %1").arg(i));
+    ASSERT_TRUE(m_context->save());
+    QList<qint64> rows;
+    for (Record *record : m_context->fetch(Query{Entity::DataItem}))
+        rows.append(record->objectID().row);
+    std::reverse(rows.begin(), rows.end());
+
+    auto other = newContext();
+    auto *changed = static_cast<DataItem *>(other->existingObject(ObjectID{Entity::DataItem, rows[3]}));
+    changed->setTitle(QStringLiteral("changed here"));
+    const QList<Record *> records = other->faultsWithRows(Entity::DataItem, rows);
+    ASSERT_EQ(records.size(), rows.size());
+    EXPECT_EQ(records[3], changed);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        ASSERT_EQ(records[i]->objectID().row, rows[i]);
+        if (i != 3)
+            ASSERT_TRUE(records[i]->isFault()) << i;
+    }
+
+    // Touching one fills it and the faults after it, up to one batch.
+    EXPECT_EQ(static_cast<DataItem *>(records[10])->title(), QStringLiteral("item %1").arg(599 - 10));
+    EXPECT_TRUE(records[9]->isFault());
+    EXPECT_FALSE(records[10 + 255]->isFault());
+    EXPECT_TRUE(records[10 + 256]->isFault());
+    EXPECT_EQ(changed->title(), QStringLiteral("changed here"));
+    EXPECT_EQ(static_cast<DataItem *>(records[200])->datasource()->objectID(), source->objectID());
+
+    // A row deleted meanwhile reads as empty; a newer list takes over the
+    // batching, and faults of the older one are filled one by one.
+    m_context->deleteObject(m_context->existingObject(ObjectID{Entity::DataItem, rows[400]}));
+    ASSERT_TRUE(m_context->save());
+    const QList<Record *> newer = other->faultsWithRows(Entity::DataItem, rows.mid(590));
+    EXPECT_EQ(newer[0], records[590]);
+    EXPECT_EQ(static_cast<DataItem *>(records[400])->title(), QString());
+    EXPECT_TRUE(records[401]->isFault());
+    EXPECT_EQ(static_cast<DataItem *>(records[401])->title(), QStringLiteral("item %1").arg(599 - 401));
+    EXPECT_TRUE(records[402]->isFault());
+    EXPECT_EQ(static_cast<DataItem *>(newer[1])->title(), QStringLiteral("item %1").arg(599 - 591));
+    EXPECT_FALSE(newer[9]->isFault());
+}
+
 TEST_F(ContextTest, TextRoundTripsWhateverItHolds)
 {
     auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));

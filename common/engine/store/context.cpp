@@ -295,6 +295,12 @@ bool Context::readRow(ObjectID id, std::vector<QVariant> &values)
 
 void Context::loadValues(Record *record)
 {
+    if (!record->m_inserted && record->m_faultBatchGeneration != 0
+        && record->m_faultBatchGeneration == m_faultBatchGeneration) {
+        fillFaultBatch(record->m_faultBatchIndex);
+        if (record->m_loaded)
+            return;
+    }
     std::vector<QVariant> values;
     if (!record->m_inserted && readRow(record->objectID(), values)) {
         record->m_values = std::move(values);
@@ -544,6 +550,46 @@ QList<Record *> Context::objectsWithRows(Entity entity, const QList<qint64> &row
     return result;
 }
 
+QList<Record *> Context::faultsWithRows(Entity entity, const QList<qint64> &rows)
+{
+    CORVANE_ASSERT(entity != Entity::Datasource, "subscriptions cannot be made as faults");
+    if (++m_faultBatchGeneration == 0)
+        ++m_faultBatchGeneration;
+    m_faultBatchEntity = entity;
+    m_faultBatchRows.assign(rows.cbegin(), rows.cend());
+    m_objects.reserve(m_objects.size() + rows.size());
+    QList<Record *> result;
+    result.reserve(rows.size());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const ObjectID id{entity, rows[i]};
+        if (id.row <= 0)
+            continue;
+        Record *&slot = m_objects.slot(id);
+        if (!slot)
+            slot = makeRecord(this, id, 0).release(); // owned by the identity map
+        slot->m_faultBatchGeneration = m_faultBatchGeneration;
+        slot->m_faultBatchIndex = qint32(i);
+        result.append(slot);
+    }
+    return result;
+}
+
+void Context::fillFaultBatch(qsizetype index)
+{
+    // As many rows as one of objectsWithRows()'s batched reads takes.
+    constexpr qsizetype kBatch = 256;
+    QList<qint64> rows;
+    rows.reserve(kBatch);
+    const qsizetype total = qsizetype(m_faultBatchRows.size());
+    for (qsizetype i = index; i < total && rows.size() < kBatch; ++i) {
+        const Record *record = objectRegistered(ObjectID{m_faultBatchEntity, m_faultBatchRows[size_t(i)]});
+        if (record && !record->m_loaded && !record->m_inserted)
+            rows.append(record->objectID().row);
+    }
+    if (!rows.isEmpty())
+        objectsWithRows(m_faultBatchEntity, rows);
+}
+
 qint64 Context::count(const Query &query)
 {
     if (query.includesPendingChanges)
@@ -587,6 +633,8 @@ void Context::reset()
     });
     m_objects.clear();
     m_gone.clear();
+    m_faultBatchRows.clear();
+    m_faultBatchRows.shrink_to_fit();
 }
 
 bool Context::hasChanges() const

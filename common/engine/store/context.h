@@ -84,6 +84,14 @@ public:
     // deletions included), faults filled, the others read and registered.
     // Rows the store does not have are left out.
     QList<Record *> objectsWithRows(Entity entity, const QList<qint64> &rows);
+    // The records of `entity` with the given row ids, in that order, without
+    // reading the store: registered records as they are, faults for the
+    // others. Filling one of these faults fills the faults after it in the
+    // list as well, a batch at a time, so walking the list reads its rows in
+    // a few queries. Only the latest list batches; faults of an earlier one
+    // are filled one by one. Not for subscriptions, whose record class
+    // depends on the row.
+    QList<Record *> faultsWithRows(Entity entity, const QList<qint64> &rows);
 
     // The record if it exists in the store (or is inserted here), loaded; else null.
     Record *existingObject(ObjectID id);
@@ -114,6 +122,8 @@ private:
     friend class Record;
 
     void loadValues(Record *record);
+    // Fills the faults of the latest faultsWithRows() list from `index` on.
+    void fillFaultBatch(qsizetype index);
     bool readRow(ObjectID id, std::vector<QVariant> &values);
     Record *registerLoaded(ObjectID id, int kind, std::vector<QVariant> &&values);
     // Makes the record of a row the identity map has just made room for.
@@ -171,6 +181,11 @@ private:
     QSet<Record *> m_changedObjects;
     std::vector<std::unique_ptr<Record>> m_gone; // unregistered, kept alive until reset()
     qint64 m_nextTemporaryRow = -1;
+    // The latest faultsWithRows() list; records remember their place in it
+    // together with its generation, which changes with every list.
+    std::vector<qint64> m_faultBatchRows;
+    Entity m_faultBatchEntity = Entity::DataItem;
+    quint32 m_faultBatchGeneration = 0;
 };
 
 } // namespace corvane

@@ -136,6 +136,9 @@ private:
     bool m_inserted = false;
     bool m_deleted = false;
     AttributeSet m_changed;
+    // The record's place in its context's latest list of faults (0: none).
+    quint32 m_faultBatchGeneration = 0;
+    qint32 m_faultBatchIndex = 0;
     mutable QSet<int> m_changedSet; // changedAttributes() as a QSet
 };
 
