@@ -242,6 +242,11 @@ TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
             m_main->deleteObject(orphan);
         ASSERT_TRUE(m_main->save());
 
+        // From the fourth round on, subscriptions have row ids beyond the
+        // small ones the survey keeps in a table.
+        if (seed == 4) {
+            ASSERT_TRUE(m_main->database().exec("UPDATE sqlite_sequence SET seq = 3000000 WHERE name = 'datasource'"));
+        }
         auto *category = m_main->insert<Category>();
         category->setName(QStringLiteral("Some"));
         QList<RSSDatasource *> sources;
@@ -295,6 +300,9 @@ TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
             }
         }
         m_main->deleteObject(sources[3]);
+        if (seed >= 4) {
+            ASSERT_GT(sources[0]->objectID().row, 3000000);
+        }
 
         const Predicate unread = Predicate::equal(QStringLiteral("read"), false);
         for (const Predicate &predicate : {Predicate(), unread}) {

@@ -37,16 +37,16 @@ Query listQuery(const Predicate &predicate, const QList<SortDescriptor> &sort)
     return query;
 }
 
-// Applies the per-subscription limits to fetched items, in their order.
-// `checkExists` drops items the context no longer has (the delayed variant).
-QList<DataItem *> filterVisible(const QList<DataItem *> &items, Context *context, Date now, bool checkExists)
+// Applies the per-subscription limits to fetched items, in their order,
+// dropping items the context no longer has.
+QList<DataItem *> filterVisible(const QList<DataItem *> &items, Context *context, Date now)
 {
     const int timeStamp = describe(Entity::DataItem).indexOf(DataItem::timeStampKey());
     struct Limits { qint32 count; Date cutOff; qint32 seen; };
     QHash<ObjectID, Limits> bySource;
     QList<DataItem *> visible;
     for (DataItem *item : items) {
-        if (checkExists && !context->existingObject(item->objectID()))
+        if (!context->existingObject(item->objectID()))
             continue;
         if (item->isStarred()) {
             visible.append(item);
@@ -83,8 +83,9 @@ Date startOfToday(Date now)
 // then worked out on those values: starred rows stay; rows without an
 // existing subscription or too old drop out and, being invisible, never
 // count; of the rest, each subscription keeps the first limit + 1 in the
-// sort order. Only the rows kept are loaded as records, and filterVisible()
-// runs over them once more as the authority.
+// sort order. The rows kept come back as faults, so a caller that reads only
+// the first entries of a long list reads only their rows (filled a batch at a
+// time).
 //
 // A row the context holds a loaded record for is judged on the record's
 // values, as filterVisible() would judge it (unsaved changes, or values not
@@ -138,10 +139,12 @@ struct Candidate
     qint64 id;
     ObjectID source;
     bool starred;
+    qint32 group; // the subscription's place in Survey::sources; -1 for starred rows
 };
 
 struct SourceLimits
 {
+    ObjectID id;
     bool exists = false;
     qint64 quota = 0; // limit + 1 unstarred items are shown
     Date cutOff = 0;
@@ -155,7 +158,12 @@ struct Survey
     QByteArray arena;                  // the bytes of text and blob keys
     int keysPerRow = 0;
     QList<bool> ascending;
-    QHash<ObjectID, SourceLimits> limits;
+    // The subscriptions met, found by row id: a table for the small row ids
+    // they have, a hash for any others. (Hashing every row would cost more
+    // than reading it.)
+    std::vector<SourceLimits> sources;
+    std::vector<qint32> sourceByRow;
+    QHash<qint64, qint32> sourceByLargeRow;
 };
 
 class ReadTransaction
@@ -179,18 +187,33 @@ private:
     bool m_began;
 };
 
-SourceLimits &limitsOf(Survey &survey, Context *context, ObjectID id, Date now)
+// The place of a subscription in survey.sources, looked up on first sight.
+qint32 sourceGroup(Survey &survey, Context *context, ObjectID id, Date now)
 {
-    auto it = survey.limits.find(id);
-    if (it != survey.limits.end())
-        return *it;
+    constexpr qint64 kTableRows = 1 << 20;
+    qint32 *slot = nullptr;
+    if (id.row >= 0 && id.row < kTableRows) {
+        if (size_t(id.row) >= survey.sourceByRow.size())
+            survey.sourceByRow.resize(std::min(std::max(size_t(id.row) + 1, survey.sourceByRow.size() * 2), size_t(kTableRows)), -1);
+        slot = &survey.sourceByRow[size_t(id.row)];
+    } else {
+        auto it = survey.sourceByLargeRow.find(id.row);
+        if (it == survey.sourceByLargeRow.end())
+            it = survey.sourceByLargeRow.insert(id.row, -1);
+        slot = &it.value();
+    }
+    if (*slot >= 0)
+        return *slot;
     SourceLimits limits;
+    limits.id = id;
     if (const auto *source = static_cast<const Datasource *>(context->existingObject(id))) {
         limits.exists = true;
         limits.quota = qint64(source->limitOrDefault()) + 1;
         limits.cutOff = earliestDateForAgeLimit(source->ageLimitOrDefault(), now);
     }
-    return *survey.limits.insert(id, limits);
+    *slot = qint32(survey.sources.size());
+    survey.sources.push_back(limits);
+    return *slot;
 }
 
 void readKey(const SqliteStatement &statement, int column, Survey &survey)
@@ -277,11 +300,12 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
         std::optional<double> stamp;
         if (record && !record->isFault()) {
             starred = record->value(DataItem::Starred).toBool();
-            if (!starred) {
-                const QVariant sourceValue = record->value(DataItem::DatasourceRef);
-                if (!sourceValue.isValid())
-                    continue;
+            const QVariant sourceValue = record->value(DataItem::DatasourceRef);
+            if (!sourceValue.isValid() && !starred)
+                continue;
+            if (sourceValue.isValid())
                 source = sourceValue.value<ObjectID>();
+            if (!starred) {
                 const QVariant value = record->value(timeStamp);
                 if (value.isValid())
                     stamp = value.toDouble();
@@ -293,13 +317,14 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
             starred = starredColumn.type() == Type::Integer
                           ? starredColumn.toInt64() != 0
                           : attributeValueFromColumn(starredAttribute, statement, 2).toBool();
+            const SqliteValue sourceColumn = statement.value(1);
+            if (sourceColumn.type() == Type::Null && !starred)
+                continue;
+            if (sourceColumn.type() == Type::Integer)
+                source = ObjectID{Entity::Datasource, sourceColumn.toInt64()};
+            else if (sourceColumn.type() != Type::Null)
+                source = attributeValueFromColumn(sourceAttribute, statement, 1).value<ObjectID>();
             if (!starred) {
-                const SqliteValue sourceColumn = statement.value(1);
-                if (sourceColumn.type() == Type::Null)
-                    continue;
-                source = sourceColumn.type() == Type::Integer
-                             ? ObjectID{Entity::Datasource, sourceColumn.toInt64()}
-                             : attributeValueFromColumn(sourceAttribute, statement, 1).value<ObjectID>();
                 const SqliteValue stampColumn = statement.value(3);
                 if (stampColumn.type() == Type::Real || stampColumn.type() == Type::Integer) {
                     stamp = stampColumn.toDouble();
@@ -310,12 +335,14 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
                 }
             }
         }
+        qint32 group = -1;
         if (!starred) {
-            const SourceLimits &limits = limitsOf(out, context, source, now);
+            group = sourceGroup(out, context, source, now);
+            const SourceLimits &limits = out.sources[size_t(group)];
             if (!limits.exists || limits.quota <= 0 || !stamp || *stamp <= limits.cutOff)
                 continue;
         }
-        out.candidates.push_back(Candidate{id, source, starred});
+        out.candidates.push_back(Candidate{id, source, starred, group});
         for (int k = 0; k < out.keysPerRow; ++k)
             readKey(statement, 4 + k, out);
     }
@@ -323,28 +350,53 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
     return out;
 }
 
-// A sort key reduced to its class and a double, ordered as the key itself
-// wherever the two differ (rounding an integer to a double never swaps it
-// with a real). `exact` when equal reductions mean equal keys: NULL, reals
-// and integers a double holds exactly.
-struct Reduced
+// A sort key reduced to its class and 64 bits whose unsigned order is the
+// key's order wherever the two differ: numbers by value (rounding an integer
+// to a double never swaps it with a real), text and blobs by their first
+// eight bytes. `exact` when equal reductions mean equal keys: NULL, reals and
+// integers a double holds exactly. A descending key is stored complemented,
+// so entries always compare ascending.
+struct SortEntry
 {
-    quint8 cls = KeyValue::Null;
-    bool exact = true;
-    double number = 0;
+    static constexpr int kReduced = 2;
+    quint64 bits[kReduced];
+    quint8 cls[kReduced];
+    bool exact[kReduced];
+    quint32 index; // into the survey's candidates
 };
 
-Reduced reduce(const KeyValue &key)
+quint64 orderedBits(double number)
 {
-    Reduced r;
-    r.cls = key.cls;
-    if (key.cls == KeyValue::Number) {
-        r.number = key.real ? key.number : double(key.integer);
-        r.exact = key.real || (key.integer >= -(qint64(1) << 53) && key.integer <= (qint64(1) << 53));
-    } else {
-        r.exact = key.cls == KeyValue::Null;
+    if (number == 0)
+        number = 0; // -0 and 0 are one value
+    quint64 bits;
+    std::memcpy(&bits, &number, sizeof bits);
+    return (bits >> 63) ? ~bits : bits | (quint64(1) << 63);
+}
+
+void reduceKey(const KeyValue &key, const char *arena, bool ascending, SortEntry &entry, int k)
+{
+    quint64 bits = 0;
+    bool exact = true;
+    switch (key.cls) {
+    case KeyValue::Null:
+        break;
+    case KeyValue::Number:
+        bits = orderedBits(key.real ? key.number : double(key.integer));
+        exact = key.real || (key.integer >= -(qint64(1) << 53) && key.integer <= (qint64(1) << 53));
+        break;
+    case KeyValue::Text:
+    case KeyValue::Blob:
+        // Zero-padded: a key ending inside the eight bytes is a prefix of
+        // the other one up to there, so it sorts first either way.
+        for (quint32 i = 0; i < 8; ++i)
+            bits = (bits << 8) | (i < key.length ? quint8(arena[key.offset + i]) : 0);
+        exact = false;
+        break;
     }
-    return r;
+    entry.cls[k] = ascending ? quint8(key.cls) : quint8(KeyValue::Blob - key.cls);
+    entry.bits[k] = ascending ? bits : ~bits;
+    entry.exact[k] = exact;
 }
 
 // The ids of the visible rows, in the sort order (ties by id).
@@ -354,74 +406,86 @@ QList<qint64> visibleRows(const Survey &survey)
     const KeyValue *keys = survey.keys.data();
     const char *arena = survey.arena.constData();
     const std::vector<Candidate> &all = survey.candidates;
-    std::vector<char> ascending(survey.ascending.cbegin(), survey.ascending.cend());
-    // Most comparisons end on the reductions of the first two keys.
-    const int reducedPerRow = std::min(stride, 2);
-    std::vector<Reduced> reduced(all.size() * size_t(reducedPerRow));
-    for (size_t i = 0; i < all.size(); ++i)
-        for (int k = 0; k < reducedPerRow; ++k)
-            reduced[i * size_t(reducedPerRow) + size_t(k)] = reduce(keys[i * size_t(stride) + size_t(k)]);
-    const auto less = [&](quint32 a, quint32 b) {
-        for (int k = 0; k < reducedPerRow; ++k) {
-            const Reduced &x = reduced[size_t(a) * size_t(reducedPerRow) + size_t(k)];
-            const Reduced &y = reduced[size_t(b) * size_t(reducedPerRow) + size_t(k)];
-            if (x.cls != y.cls || x.number != y.number) {
-                const bool before = x.cls != y.cls ? x.cls < y.cls : x.number < y.number;
-                return ascending[size_t(k)] ? before : !before;
-            }
-            if (!x.exact || !y.exact)
-                break; // equal reductions, keys perhaps not: compare them
-        }
-        for (int k = 0; k < stride; ++k) {
-            const int c = compareKeys(keys[size_t(a) * stride + k], keys[size_t(b) * stride + k], arena);
+    const int reduced = std::min(stride, int(SortEntry::kReduced));
+
+    // The keys compared in full from key `first` on, then the ids.
+    const auto lessFrom = [&](const SortEntry &a, const SortEntry &b, int first) {
+        const KeyValue *x = keys + size_t(a.index) * size_t(stride);
+        const KeyValue *y = keys + size_t(b.index) * size_t(stride);
+        for (int k = first; k < stride; ++k) {
+            const int c = compareKeys(x[k], y[k], arena);
             if (c != 0)
-                return ascending[size_t(k)] ? c < 0 : c > 0;
+                return survey.ascending[k] ? c < 0 : c > 0;
         }
-        return all[a].id < all[b].id;
+        return all[a.index].id < all[b.index].id;
+    };
+    // Most comparisons end on the reductions of the first keys.
+    const auto less = [&](const SortEntry &a, const SortEntry &b) {
+        for (int k = 0; k < reduced; ++k) {
+            if (a.cls[k] != b.cls[k])
+                return a.cls[k] < b.cls[k];
+            if (a.bits[k] != b.bits[k])
+                return a.bits[k] < b.bits[k];
+            if (!a.exact[k] || !b.exact[k])
+                return lessFrom(a, b, k);
+        }
+        return lessFrom(a, b, reduced);
     };
 
-    std::vector<quint32> kept;
-    QHash<ObjectID, std::vector<quint32>> bySource;
-    for (quint32 i = 0; i < all.size(); ++i) {
-        if (all[i].starred)
-            kept.push_back(i);
+    // Unstarred rows grouped by subscription, starred rows apart: they are
+    // all shown.
+    std::vector<quint32> groupSize(survey.sources.size());
+    size_t starred = 0;
+    for (const Candidate &candidate : all) {
+        if (candidate.starred)
+            ++starred;
         else
-            bySource[all[i].source].push_back(i);
+            ++groupSize[size_t(candidate.group)];
     }
-    for (auto it = bySource.begin(); it != bySource.end(); ++it) {
-        std::vector<quint32> &rows = it.value();
-        const qint64 quota = survey.limits.value(it.key()).quota;
-        if (qint64(rows.size()) > quota) {
-            std::nth_element(rows.begin(), rows.begin() + quota, rows.end(), less);
-            rows.resize(size_t(quota));
+    std::vector<size_t> groupStart(groupSize.size() + 1, starred);
+    for (size_t g = 0; g < groupSize.size(); ++g)
+        groupStart[g + 1] = groupStart[g] + groupSize[g];
+    std::vector<size_t> next(groupStart.begin(), groupStart.end() - 1);
+    std::vector<SortEntry> entries(all.size());
+    size_t nextStarred = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+        SortEntry &entry = entries[all[i].starred ? nextStarred++ : next[size_t(all[i].group)]++];
+        entry.index = quint32(i);
+        for (int k = 0; k < reduced; ++k)
+            reduceKey(keys[i * size_t(stride) + size_t(k)], arena, survey.ascending[k], entry, k);
+    }
+
+    // Each subscription keeps the first limit + 1 of its rows.
+    size_t kept = starred;
+    for (size_t g = 0; g < groupSize.size(); ++g) {
+        const auto first = entries.begin() + qsizetype(groupStart[g]);
+        const auto last = entries.begin() + qsizetype(groupStart[g + 1]);
+        const qint64 quota = survey.sources[g].quota;
+        qint64 keep = last - first;
+        if (keep > quota) {
+            std::nth_element(first, first + quota, last, less);
+            keep = quota;
         }
-        kept.insert(kept.end(), rows.begin(), rows.end());
+        std::move(first, first + keep, entries.begin() + qsizetype(kept));
+        kept += size_t(keep);
     }
-    std::sort(kept.begin(), kept.end(), less);
+    entries.resize(kept);
+    std::sort(entries.begin(), entries.end(), less);
     QList<qint64> ids;
-    ids.reserve(qsizetype(kept.size()));
-    for (quint32 i : kept)
-        ids.append(all[i].id);
+    ids.reserve(qsizetype(kept));
+    for (const SortEntry &entry : entries)
+        ids.append(all[entry.index].id);
     return ids;
 }
 
 // The items' subscriptions, registered as a fetch with prefetchDatasource
-// would leave them. Those of unstarred items were looked up by the survey.
-void loadSources(const QList<DataItem *> &items, Context *context)
+// would leave them. Those of unstarred items were looked up by the survey;
+// starred items are all shown.
+void loadStarredSources(const Survey &survey, Context *context)
 {
-    QSet<ObjectID> seen;
-    for (const DataItem *item : items) {
-        if (!item->isStarred())
-            continue;
-        const QVariant value = item->value(DataItem::DatasourceRef);
-        if (!value.isValid())
-            continue;
-        const ObjectID id = value.value<ObjectID>();
-        if (id.row > 0 && !seen.contains(id) && !context->objectRegistered(id)) {
-            seen.insert(id);
-            context->existingObject(id);
-        }
-    }
+    for (const Candidate &candidate : survey.candidates)
+        if (candidate.starred && candidate.source.row > 0 && !context->objectRegistered(candidate.source))
+            context->existingObject(candidate.source);
 }
 
 // The count does not depend on the order: per subscription it is the
@@ -430,16 +494,16 @@ qint64 countVisible(const Predicate &predicate, Context *context, Date now, cons
 {
     ReadTransaction snapshot(context->database());
     const Survey found = survey(predicate, {}, context, now, narrowing);
-    QHash<ObjectID, qint64> perSource;
+    std::vector<qint64> perSource(found.sources.size());
     qint64 count = 0;
     for (const Candidate &candidate : found.candidates) {
         if (candidate.starred)
             ++count;
         else
-            ++perSource[candidate.source];
+            ++perSource[size_t(candidate.group)];
     }
-    for (auto it = perSource.cbegin(); it != perSource.cend(); ++it)
-        count += std::min(it.value(), found.limits.value(it.key()).quota);
+    for (size_t g = 0; g < perSource.size(); ++g)
+        count += std::min(perSource[g], found.sources[g].quota);
     return count;
 }
 
@@ -456,16 +520,15 @@ QList<SortDescriptor> sortDescriptors()
 QList<DataItem *> visibleDataItems(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
                                    Date now)
 {
+    ReadTransaction snapshot(context->database());
+    const Survey found = survey(predicate, sort, context, now);
+    loadStarredSources(found, context);
     QList<DataItem *> items;
-    {
-        ReadTransaction snapshot(context->database());
-        Survey found = survey(predicate, sort, context, now);
-        const QList<qint64> rows = visibleRows(found);
-        for (Record *record : context->objectsWithRows(Entity::DataItem, rows))
-            items.append(static_cast<DataItem *>(record));
-        loadSources(items, context);
-    }
-    return filterVisible(items, context, now, false);
+    const QList<Record *> records = context->faultsWithRows(Entity::DataItem, visibleRows(found));
+    items.reserve(records.size());
+    for (Record *record : records)
+        items.append(static_cast<DataItem *>(record));
+    return items;
 }
 
 qint64 visibleDataItemsCount(const Predicate &predicate, Context *context, Date now)
@@ -479,7 +542,7 @@ void visibleDataItemsWithBlock(const Predicate &predicate, const QList<SortDescr
     CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
     QList<DataItem *> fetched = context->fetchAs<DataItem>(listQuery(predicate, sort));
     dispatch::main().async([fetched = std::move(fetched), context, block = std::move(block)] {
-        block(filterVisible(fetched, context, currentDate(), true));
+        block(filterVisible(fetched, context, currentDate()));
     });
 }
 
