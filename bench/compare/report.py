@@ -74,8 +74,18 @@ def main():
     for r in range(1, runs + 1):
         ok, items = corvane_items(os.path.join(out, f"corvane-refresh-{r}.out"))
         nb_items, nb_feeds = open(os.path.join(out, f"newsboat-refresh-{r}.items")).read().strip().split("|")
-        checks.append(f"run {r}: Corvane {ok} feeds ok, {items} items; Newsboat {nb_feeds} feeds with items, "
-                      f"{nb_items} items")
+        requests = {}
+        for prog in ("corvane", "newsboat"):
+            path = os.path.join(out, f"{prog}-refresh-{r}.requests")
+            requests[prog] = json.load(open(path)) if os.path.exists(path) else None
+
+        def asked(stats):
+            if stats is None:
+                return "requests not counted"
+            paths = ", ".join(f"{p} ×{n}" for p, n in sorted(stats["other_paths"].items(), key=lambda kv: -kv[1])[:3])
+            return (f"{stats['feeds']} feed requests, {stats['other']} others" + (f" ({paths})" if paths else ""))
+        checks.append(f"run {r}: Corvane {ok} feeds ok, {items} items, {asked(requests['corvane'])}; "
+                      f"Newsboat {nb_feeds} feeds with items, {nb_items} items, {asked(requests['newsboat'])}")
     w(f"Median of {runs} runs each (range in brackets), interleaved; Newsboat with reload-threads {slots}, "
       f"Corvane's pool size for {feeds} subscriptions (5 + {feeds}/30).\n")
     w("| program | wall s | CPU s (user+sys) | CPU ms per feed | peak RSS MiB |")

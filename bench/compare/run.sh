@@ -94,6 +94,7 @@ rm -f "$out/port"
 server_pid=$!
 for _ in $(seq 100); do [ -s "$out/port" ] && break; sleep 0.1; done
 port=$(cat "$out/port")
+stats() { "$py" -c "import urllib.request; print(urllib.request.urlopen('http://127.0.0.1:$port/stats').read().decode())"; }
 "$py" -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/feed0.xml').read()"
 : >"$out/urls"
 for n in $(seq 0 $((feeds - 1))); do echo "http://127.0.0.1:$port/feed$n.xml" >>"$out/urls"; done
@@ -103,8 +104,10 @@ for run in $(seq 1 "$runs"); do
   home=$out/corvane-home-$run
   rm -rf "$home"
   "$ctl" --home "$home" --no-default-feeds add "${urls[@]}" >/dev/null
+  stats >/dev/null
   /usr/bin/time -v -o "$out/corvane-refresh-$run.time" \
     "$ctl" --home "$home" --assume-online refresh --timeout 900 >"$out/corvane-refresh-$run.out"
+  stats >"$out/corvane-refresh-$run.requests"
   echo "corvanectl refresh, run $run: done"
 
   nb=$out/newsboat-$run
@@ -112,9 +115,11 @@ for run in $(seq 1 "$runs"); do
   mkdir -p "$nb/home"
   cp "$out/urls" "$nb/urls"
   printf 'reload-threads %d\n' "$slots" >"$nb/config"
+  stats >/dev/null
   HOME=$nb/home XDG_CONFIG_HOME=$nb/home/.config XDG_DATA_HOME=$nb/home/.local/share \
     /usr/bin/time -v -o "$out/newsboat-refresh-$run.time" \
     newsboat -u "$nb/urls" -c "$nb/cache.db" -C "$nb/config" -x reload >"$out/newsboat-refresh-$run.out" 2>&1
+  stats >"$out/newsboat-refresh-$run.requests"
   sqlite3 "$nb/cache.db" 'SELECT count(*), count(DISTINCT feedurl) FROM rss_item' >"$out/newsboat-refresh-$run.items"
   echo "newsboat -x reload, run $run: done"
 done

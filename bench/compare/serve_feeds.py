@@ -8,10 +8,15 @@ client's parallel fetches (http.server's default queue holds 5).
     serve_feeds.py COUNT PORT_FILE
 
 Writes the port to PORT_FILE once listening, then serves until killed.
+GET /stats answers the requests served since the last /stats as JSON: how
+many for feeds, how many for anything else, and the other paths asked for.
 """
+import collections
 import datetime
 import http.server
+import json
 import sys
+import threading
 
 
 def documents(count):
@@ -43,10 +48,29 @@ def documents(count):
 def main():
     count, port_file = int(sys.argv[1]), sys.argv[2]
     docs = documents(count)
+    lock = threading.Lock()
+    counts = {"feeds": 0, "other": 0, "other_paths": collections.Counter()}
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
-            body = docs.get(self.path.split("?")[0])
+            path = self.path.split("?")[0]
+            if path == "/stats":
+                with lock:
+                    body = json.dumps(counts, sort_keys=True).encode()
+                    counts.update(feeds=0, other=0, other_paths=collections.Counter())
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+                return
+            body = docs.get(path)
+            with lock:
+                if body is None:
+                    counts["other"] += 1
+                    counts["other_paths"][path] += 1
+                else:
+                    counts["feeds"] += 1
             if body is None:
                 self.send_error(404)
                 return
