@@ -17,6 +17,7 @@
 #include "store/storemanager.h"
 #include "store/trimming.h"
 
+#include <atomic>
 #include <exception>
 
 namespace corvane {
@@ -24,6 +25,22 @@ namespace corvane {
 const QString kDatasourcesSubtleChangedNotification = QStringLiteral("kNotificationDatasourcesSubtleChanged");
 const QString kRefreshAttemptFinishedNotification = QStringLiteral("DatasourceRefreshAttemptFinished");
 const QString kCorvaneErrorDomain = QStringLiteral("Corvane");
+
+namespace {
+
+std::atomic<bool> g_pausesPerElement{true};
+
+} // namespace
+
+void RSSParser::setPausesPerElement(bool pauses)
+{
+    g_pausesPerElement.store(pauses, std::memory_order_relaxed);
+}
+
+bool RSSParser::pausesPerElement()
+{
+    return g_pausesPerElement.load(std::memory_order_relaxed);
+}
 
 RSSParser::RSSParser(RSSDatasource &datasource, std::shared_ptr<StoreManager> stores, HttpFetcher &fetcher)
     : m_stores(std::move(stores))
@@ -63,6 +80,7 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
 
         FeedDocumentReader::Options options;
         options.subscriptionHasIcon = m_hasIcon;
+        options.pausePerElement = pausesPerElement();
         options.earliestDate = earliestDateForAgeLimit(m_ageLimit);
         options.subscriptionAlive = [uri = m_uri] { return !Datasource::isBeingDeleted(uri); };
         FeedDocumentReader reader(options);

@@ -44,6 +44,12 @@ public:
     // Runs the whole refresh, store step included (pool thread).
     void update();
 
+    // Whether readers pause after each element start (see
+    // FeedDocumentReader::Options); on by default. Tests that read very
+    // large documents through whole refreshes turn it off. Process-wide.
+    static void setPausesPerElement(bool pauses);
+    static bool pausesPerElement();
+
     // What the refresh came to (for the caller and tests).
     QString errorText() const { return m_errorText; }
     bool completed() const { return m_completed; }
