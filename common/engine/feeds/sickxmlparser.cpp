@@ -92,6 +92,13 @@ struct SickXMLParser::Private
     xmlParserCtxtPtr context = nullptr;
     bool aborted = false;
     bool overExpanded = false;
+    // Elements open in the document, and whether its root element was
+    // started and closed: libxml2 can come to a halt without marking the
+    // document malformed (a conversion error after the encoding was guessed
+    // from the first bytes, say), and a document read to its end is one
+    // whose root element closed.
+    int depth = 0;
+    bool rootClosed = false;
     qint64 textBudget = 0;
     QString errorString;
     // Text not yet delivered. libxml2 reports text in many pieces (around
@@ -165,7 +172,10 @@ struct SickXMLParser::Private
     {
         Private *p = from(userData);
         p->deliverText();
-        if (p->stopped() || !p->delegate)
+        if (p->stopped())
+            return;
+        ++p->depth;
+        if (!p->delegate)
             return;
         p->delegate->startElement(p->name(name), attributes ? p->attributeTable(attributes) : QHash<QString, QString>());
     }
@@ -234,7 +244,11 @@ struct SickXMLParser::Private
     {
         Private *p = from(userData);
         p->deliverText();
-        if (!p->stopped() && p->delegate)
+        if (p->stopped())
+            return;
+        if (--p->depth == 0)
+            p->rootClosed = true;
+        if (p->delegate)
             p->delegate->endElement(p->name(name));
     }
 
@@ -361,6 +375,8 @@ bool SickXMLParser::parse()
     LibXmlScope scope;
     d->aborted = false;
     d->overExpanded = false;
+    d->depth = 0;
+    d->rootClosed = false;
     d->errorString.clear();
     d->pendingText.clear();
     d->textBudget = d->document.size() + kMaxExpandedText;
@@ -393,9 +409,11 @@ bool SickXMLParser::parse()
     // Text read before the end or a fault still counts.
     d->deliverText();
     const bool wellFormed = d->context->wellFormed != 0;
-    const bool ok = wellFormed && !d->aborted && !d->overExpanded && offset >= size;
+    const bool ok = wellFormed && d->rootClosed && !d->aborted && !d->overExpanded && offset >= size;
     if (!wellFormed && !d->aborted && !d->overExpanded)
         d->errorString = d->lastErrorMessage();
+    else if (!ok && d->errorString.isEmpty())
+        d->errorString = u"the document ends before its root element does"_s;
     if (!ok && !d->aborted && d->delegate)
         d->delegate->parseErrorOccurred(d->errorString);
 
