@@ -92,6 +92,7 @@ struct SickXMLParser::Private
     xmlParserCtxtPtr context = nullptr;
     bool aborted = false;
     bool overExpanded = false;
+    bool tooDeep = false;
     // Elements open in the document, and whether its root element was
     // started and closed: libxml2 can come to a halt without marking the
     // document malformed (a conversion error after the encoding was guessed
@@ -119,7 +120,8 @@ struct SickXMLParser::Private
     static constexpr size_t kNameSlots = 256;
     std::array<CachedName, kNameSlots> names;
 
-    bool stopped() const { return aborted || overExpanded; }
+    bool stopped() const { return aborted || overExpanded || tooDeep; }
+    bool overLimit() const { return overExpanded || tooDeep; }
 
     QString name(const xmlChar *utf8)
     {
@@ -174,7 +176,13 @@ struct SickXMLParser::Private
         p->deliverText();
         if (p->stopped())
             return;
-        ++p->depth;
+        if (++p->depth > kMaxDepth) {
+            p->tooDeep = true;
+            p->errorString = u"line "_s + QString::number(xmlSAX2GetLineNumber(p->context))
+                             + u": elements nested deeper than "_s + QString::number(kMaxDepth);
+            xmlStopParser(p->context);
+            return;
+        }
         if (!p->delegate)
             return;
         p->delegate->startElement(p->name(name), attributes ? p->attributeTable(attributes) : QHash<QString, QString>());
@@ -375,6 +383,7 @@ bool SickXMLParser::parse()
     LibXmlScope scope;
     d->aborted = false;
     d->overExpanded = false;
+    d->tooDeep = false;
     d->depth = 0;
     d->rootClosed = false;
     d->errorString.clear();
@@ -403,14 +412,14 @@ bool SickXMLParser::parse()
         const bool last = offset + chunk >= size;
         xmlParseChunk(d->context, data + offset, int(chunk), last ? 1 : 0);
         offset += chunk;
-    } while (offset < size && !d->aborted && !d->overExpanded && d->context->wellFormed
+    } while (offset < size && !d->stopped() && d->context->wellFormed
              && d->context->instate != XML_PARSER_EOF);
 
     // Text read before the end or a fault still counts.
     d->deliverText();
     const bool wellFormed = d->context->wellFormed != 0;
-    const bool ok = wellFormed && d->rootClosed && !d->aborted && !d->overExpanded && offset >= size;
-    if (!wellFormed && !d->aborted && !d->overExpanded)
+    const bool ok = wellFormed && d->rootClosed && !d->stopped() && offset >= size;
+    if (!wellFormed && !d->stopped())
         d->errorString = d->lastErrorMessage();
     else if (!ok && d->errorString.isEmpty())
         d->errorString = u"the document ends before its root element does"_s;

@@ -45,6 +45,11 @@ class SickXMLParser
 public:
     // UTF-8 bytes of text a document may deliver beyond its own size.
     static constexpr qint64 kMaxExpandedText = 10 * 1024 * 1024;
+    // Elements open at once, at most; one more stops parsing with an error.
+    // This is libxml2's own limit without XML_PARSE_HUGE, which the push
+    // parser of libxml2 2.9 does not apply; checking it here makes deep
+    // documents fail alike whichever version reads them.
+    static constexpr int kMaxDepth = 256;
 
     explicit SickXMLParser(const QByteArray &document);
     ~SickXMLParser();
