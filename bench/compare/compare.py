@@ -61,9 +61,9 @@ def feature_of(field, item, feed):
             "enclosure_link_first", "feedburner_origlink")]
         feature = "+".join(kinds) or "-"
     else:
-        special = [n for n in ("guid_permalink_only", "no_link", "feedburner_origlink") if n in notes]
-        if special:
-            feature = special[0]
+        overriding = [n for n in ("guid_permalink_only", "no_link", "feedburner_origlink") if n in notes]
+        if overriding:
+            feature = overriding[0]
         else:
             feature = "+".join(n for n in notes if n in LINK_NOTES) or "-"
             if any(n.endswith("_xml_base") for n in notes):

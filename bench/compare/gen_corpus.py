@@ -372,7 +372,7 @@ def atom_feed(feed, version, count):
         if version == "1.0":
             out.append(f"  <updated>2026-12-{1 + i % 28:02d}T10:00:00Z</updated>\n")
         else:
-            out.append(f"  <issued>2026-12-{1 + i % 28:02d}T10:00:00Z</issued>\n"
+            out.append(f"  <created>2026-12-{1 + i % 28:02d}T10:00:00Z</created>\n"
                        f"  <modified>2026-12-{1 + i % 28:02d}T10:00:00Z</modified>\n")
         out.append(f'  <summary>{esc(feed.words(5, 30))}</summary>\n</entry>\n')
     out.append("</feed>\n")

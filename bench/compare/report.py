@@ -16,8 +16,8 @@ def gnu_time(path):
         key, _, value = line.strip().rpartition(": ")
         values[key] = value
     wall = 0.0
-    for part in values["Elapsed (wall clock) time (h:mm:ss or m:ss)"].split(":"):
-        wall = wall * 60 + float(part)
+    for piece in values["Elapsed (wall clock) time (h:mm:ss or m:ss)"].split(":"):
+        wall = wall * 60 + float(piece)
     return {"wall": wall, "user": float(values["User time (seconds)"]),
             "sys": float(values["System time (seconds)"]),
             "rss": int(values["Maximum resident set size (kbytes)"]),
