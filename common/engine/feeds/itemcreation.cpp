@@ -7,7 +7,22 @@
 #include "store/datasource.h"
 #include "store/query.h"
 
+#include <QSet>
+
 namespace corvane {
+
+// The subscription's items with unsaved changes, under the guid and the
+// item hash they had when noted. An item may be noted again under new
+// values; lookups check the values, so entries left under old ones are
+// passed over.
+struct ItemCreation::UnsavedItems
+{
+    QHash<QString, QList<DataItem *>> byGuid;
+    QHash<qint64, QList<DataItem *>> byHash;
+    QSet<QPair<const DataItem *, QString>> notedGuids;
+    QSet<QPair<const DataItem *, qint64>> notedHashes;
+};
+
 namespace {
 
 QString valueOf(const ItemRecord &record, const QString &key)
@@ -32,6 +47,65 @@ void copyField(DataItem *item, const QString &value, Getter get, Setter set)
 }
 
 } // namespace
+
+ItemCreation::ItemCreation(RSSDatasource *datasource, QUrl feedURL, Date parseMoment)
+    : datasource(datasource)
+    , feedURL(std::move(feedURL))
+    , parseMoment(parseMoment)
+{
+}
+
+ItemCreation::UnsavedItems &ItemCreation::unsavedItems() const
+{
+    if (m_unsaved)
+        return *m_unsaved;
+    m_unsaved = std::make_shared<UnsavedItems>();
+    const Predicate mine = Predicate::equal(QStringLiteral("datasource"), QVariant::fromValue(datasource->objectID()));
+    for (Record *record : datasource->context()->registeredObjects()) {
+        if (record->entity() != Entity::DataItem || record->isDeleted() || !record->hasChanges())
+            continue;
+        if (mine.evaluate([record](QStringView key) { return record->valueForKeyPath(key); }))
+            noteUnsaved(static_cast<DataItem *>(record));
+    }
+    return *m_unsaved;
+}
+
+void ItemCreation::noteUnsaved(DataItem *item) const
+{
+    UnsavedItems &unsaved = *m_unsaved;
+    const QString guid = item->guid();
+    const qint64 hash = item->itemHash();
+    if (!unsaved.notedGuids.contains({item, guid})) {
+        unsaved.notedGuids.insert({item, guid});
+        unsaved.byGuid[guid].append(item);
+    }
+    if (!unsaved.notedHashes.contains({item, hash})) {
+        unsaved.notedHashes.insert({item, hash});
+        unsaved.byHash[hash].append(item);
+    }
+}
+
+QList<DataItem *> ItemCreation::itemsMatching(const Query &query, const QList<DataItem *> &unsavedCandidates) const
+{
+    // Stored rows as the store has them; those with unsaved changes are
+    // judged on their values in memory below, as the context would.
+    Query stored = query;
+    stored.includesPendingChanges = false;
+    QList<DataItem *> found;
+    for (DataItem *item : datasource->context()->fetchAs<DataItem>(stored))
+        if (!item->isDeleted() && !item->hasChanges())
+            found.append(item);
+    QSet<const DataItem *> taken;
+    for (DataItem *item : unsavedCandidates) {
+        if (item->isDeleted() || !item->hasChanges() || taken.contains(item))
+            continue;
+        if (query.predicate.evaluate([item](QStringView key) { return item->valueForKeyPath(key); })) {
+            taken.insert(item);
+            found.append(item);
+        }
+    }
+    return found;
+}
 
 QString ItemCreation::storedLink(const ItemRecord &record) const
 {
@@ -75,11 +149,16 @@ DataItem *ItemCreation::createDataItemFromDictionary(const ItemRecord &record) c
         }
     };
 
+    UnsavedItems &unsaved = unsavedItems();
+
     if (const auto guid = record.constFind(QStringLiteral("guid")); guid != record.constEnd()) {
-        const QList<DataItem *> found = context->fetchAs<DataItem>(itemWithGuid(*guid, owner));
+        const QList<DataItem *> found = itemsMatching(itemWithGuid(*guid, owner), unsaved.byGuid.value(*guid));
         if (!found.isEmpty()) {
-            for (DataItem *item : found)
+            for (DataItem *item : found) {
                 update(item);
+                if (item->hasChanges())
+                    noteUnsaved(item);
+            }
             return found.last();
         }
     }
@@ -87,10 +166,13 @@ DataItem *ItemCreation::createDataItemFromDictionary(const ItemRecord &record) c
     {
         const QString link = storedLink(record);
         const QString title = valueOf(record, QStringLiteral("title"));
-        const QList<DataItem *> found = context->fetchAs<DataItem>(itemWithHash(calculateHash(record), owner));
+        const qint64 hash = calculateHash(record);
+        const QList<DataItem *> found = itemsMatching(itemWithHash(hash, owner), unsaved.byHash.value(hash));
         for (DataItem *item : found) {
             if (sameText(item->link(), link) && sameText(item->title(), title)) {
                 update(item);
+                if (item->hasChanges())
+                    noteUnsaved(item);
                 return item;
             }
         }
@@ -104,6 +186,7 @@ DataItem *ItemCreation::createDataItemFromDictionary(const ItemRecord &record) c
     item->setParsedDate(parseMoment);
     item->setOrderingDate(datasource->everUpdatedThisRun() ? parseMoment : std::min(original, parseMoment));
     datasource->addItem(item);
+    noteUnsaved(item);
     return item;
 }
 
