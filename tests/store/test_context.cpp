@@ -294,8 +294,9 @@ TEST_F(ContextTest, FaultsWithRowsReadNothingUntilTouchedThenABatchAtATime)
     EXPECT_EQ(records[3], changed);
     for (qsizetype i = 0; i < records.size(); ++i) {
         ASSERT_EQ(records[i]->objectID().row, rows[i]);
-        if (i != 3)
+        if (i != 3) {
             ASSERT_TRUE(records[i]->isFault()) << i;
+        }
     }
 
     // Touching one fills it and the faults after it, up to one batch.

@@ -76,6 +76,46 @@ TEST_F(StoreManagerTest, BackgroundSavesReachTheMainContext)
     EXPECT_EQ(static_cast<DataItem *>(inserted[0])->datasource(), source);
 }
 
+TEST_F(StoreManagerTest, RecordsDeletedElsewhereAreFreedOnceTheMergeHasBeenAnnounced)
+{
+    auto stores = open();
+    Context *main = stores->contextMain();
+    auto *source = main->insert<RSSDatasource>();
+    source->setUrl(QStringLiteral("http://a.org/rss"));
+    QList<ObjectID> ids;
+    QList<DataItem *> items;
+    for (int i = 0; i < 50; ++i) {
+        auto *item = main->insert<DataItem>();
+        item->setDatasource(source);
+        item->setTitle(QStringLiteral("item %1").arg(i));
+        items.append(item);
+    }
+    ASSERT_TRUE(main->save());
+    for (DataItem *item : items)
+        ids.append(item->objectID());
+
+    // Observers still read the records the merge let go of.
+    QStringList deletedTitles;
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kObjectsUpdatedNotification, main,
+                            [&](const Notification &n) {
+                                for (Record *r : n.userInfo.value(QStringLiteral("deleted")).value<QList<Record *>>())
+                                    deletedTitles.append(static_cast<DataItem *>(r)->title());
+                            });
+    Context *background = stores->contextBackground();
+    background->performBlockConfinedAndWait([&] {
+        for (const ObjectID &id : ids)
+            background->deleteObject(background->existingObject(id));
+        ASSERT_TRUE(background->save());
+    });
+    ASSERT_TRUE(spinUntil([&] { return deletedTitles.size() == ids.size(); }));
+    EXPECT_TRUE(deletedTitles.contains(QStringLiteral("item 7")));
+    EXPECT_EQ(main->objectRegistered(ids[7]), nullptr);
+    // An always-running program never resets its main context: what was let
+    // go of must not stay allocated.
+    EXPECT_TRUE(spinUntil([&] { return main->goneCount() == 0; }, 2000));
+    background->performBlockConfinedAndWait([&] { EXPECT_EQ(background->goneCount(), 0); });
+}
+
 TEST_F(StoreManagerTest, TwoWritersWithinTheDelayMakeOneSave)
 {
     auto stores = open(0.5);

@@ -121,7 +121,9 @@ bool SaveInfo::touched(Entity entity) const
 Context::Context(ObjectStore &store, const QString &name)
     : m_store(store)
     , m_name(name)
+    , m_liveness(std::make_shared<Liveness>())
 {
+    m_liveness->context = this;
     QString error;
     if (!m_store.openConnection(m_db, &error))
         logLine(QStringLiteral("error opening a connection to the store: %1").arg(error));
@@ -172,6 +174,10 @@ void Context::IdentityMap::clear()
 
 Context::~Context()
 {
+    {
+        std::lock_guard guard(m_liveness->lock);
+        m_liveness->context = nullptr;
+    }
     KeywordHelper::shared().forgetContext(this);
     ContextManager::shared().unregisterContext(this);
 }
@@ -649,8 +655,29 @@ void Context::unregister(ObjectID id)
         return;
     m_changedObjects.remove(record.get());
     record->m_deleted = true;
-    // Callers may still hold the pointer; it stays valid until reset().
+    // Callers may still hold the pointer for the rest of the current task.
     m_gone.push_back(std::move(record));
+    scheduleReleaseOfGone();
+}
+
+void Context::scheduleReleaseOfGone()
+{
+    if (m_releaseScheduled)
+        return;
+    // Without a queue (a context used before its queue is set) the records
+    // wait for reset().
+    dispatch::Queue *queue = ContextManager::shared().queueForContext(this);
+    if (!queue)
+        return;
+    m_releaseScheduled = true;
+    queue->async([liveness = m_liveness] {
+        std::lock_guard guard(liveness->lock);
+        if (Context *context = liveness->context) {
+            std::lock_guard confined(context->m_lock);
+            context->m_releaseScheduled = false;
+            context->m_gone.clear();
+        }
+    });
 }
 
 bool Context::save(QString *error)

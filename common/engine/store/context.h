@@ -37,7 +37,9 @@ extern const QString kContextDidSaveNotification;
 //
 // A context is confined to one queue and touched only there. It owns its
 // records; pointers stay valid until the record is deleted and saved, the
-// record is dropped by a merge, or the context is reset.
+// record is dropped by a merge, or the context is reset. Records deleted and
+// saved or dropped are freed by a task of the context's queue, so they stay
+// readable until the task that let them go has finished.
 //
 // Record states and their transitions:
 //   inserted (temporary id) --save()--> saved (row id, loaded)
@@ -118,6 +120,9 @@ public:
 
     SqliteDatabase &database() { return m_db; }
 
+    // Records let go of and not yet freed.
+    qsizetype goneCount() const { return qsizetype(m_gone.size()); }
+
 private:
     friend class Record;
 
@@ -132,6 +137,8 @@ private:
     Record *create(ObjectID id, int kind);
     void recordChanged(Record *record);
     void unregister(ObjectID id);
+    // Frees the records let go of, from a task queued after the current one.
+    void scheduleReleaseOfGone();
     void cascadeDelete(Record *record);
     void dropCascaded(const QList<ObjectID> &deleted);
     bool writeChanges(QList<Record *> &inserted, QList<Record *> &updated, QList<Record *> &deleted,
@@ -179,7 +186,15 @@ private:
     SqliteStatement &entityStatement(std::array<std::unique_ptr<SqliteStatement>, 4> &statements, Entity entity,
                                      const QByteArray &sql);
     QSet<Record *> m_changedObjects;
-    std::vector<std::unique_ptr<Record>> m_gone; // unregistered, kept alive until reset()
+    std::vector<std::unique_ptr<Record>> m_gone; // unregistered, not freed yet
+    // Lets a queued release find out whether the context still exists.
+    struct Liveness
+    {
+        std::mutex lock;
+        Context *context = nullptr;
+    };
+    std::shared_ptr<Liveness> m_liveness;
+    bool m_releaseScheduled = false;
     qint64 m_nextTemporaryRow = -1;
     // The latest faultsWithRows() list; records remember their place in it
     // together with its generation, which changes with every list.
