@@ -296,6 +296,7 @@ TEST_F(ContextTest, FaultsWithRowsReadNothingUntilTouchedThenABatchAtATime)
         ASSERT_EQ(records[i]->objectID().row, rows[i]);
         if (i != 3) {
             ASSERT_TRUE(records[i]->isFault()) << i;
+            ASSERT_FALSE(records[i]->holdsValues()) << i;
         }
     }
 
@@ -318,6 +319,10 @@ TEST_F(ContextTest, FaultsWithRowsReadNothingUntilTouchedThenABatchAtATime)
     EXPECT_EQ(static_cast<DataItem *>(records[401])->title(), QStringLiteral("item %1").arg(599 - 401));
     EXPECT_TRUE(records[402]->isFault());
     EXPECT_EQ(static_cast<DataItem *>(newer[1])->title(), QStringLiteral("item %1").arg(599 - 591));
+    // Turned back into a fault, a record lets its values go and reads them again.
+    other->refresh(records[10], false);
+    EXPECT_FALSE(records[10]->holdsValues());
+    EXPECT_EQ(static_cast<DataItem *>(records[10])->title(), QStringLiteral("item %1").arg(599 - 10));
     EXPECT_FALSE(newer[9]->isFault());
 }
 

@@ -95,16 +95,23 @@ Date startOfToday(Date now)
 
 // A sort key as ORDER BY compares it: NULL, then numbers (integers and
 // reals by value), text and blobs by their bytes.
+// Sixteen bytes, as there are several per row.
 struct KeyValue
 {
     enum Class : quint8 { Null, Number, Text, Blob };
+    union {
+        qint64 integer = 0;
+        double number;
+        struct
+        {
+            quint32 offset; // into the survey's arena
+            quint32 length;
+        } bytes;
+    };
     Class cls = Null;
     bool real = false;
-    qint64 integer = 0;
-    double number = 0;
-    quint32 offset = 0;
-    quint32 length = 0;
 };
+static_assert(sizeof(KeyValue) == 16);
 
 template<typename T>
 int threeWay(const T &a, const T &b)
@@ -129,9 +136,9 @@ int compareKeys(const KeyValue &a, const KeyValue &b, const char *arena)
     case KeyValue::Blob:
         break;
     }
-    const quint32 n = std::min(a.length, b.length);
-    const int c = n ? std::memcmp(arena + a.offset, arena + b.offset, n) : 0;
-    return c != 0 ? (c < 0 ? -1 : 1) : threeWay(a.length, b.length);
+    const quint32 n = std::min(a.bytes.length, b.bytes.length);
+    const int c = n ? std::memcmp(arena + a.bytes.offset, arena + b.bytes.offset, n) : 0;
+    return c != 0 ? (c < 0 ? -1 : 1) : threeWay(a.bytes.length, b.bytes.length);
 }
 
 struct Candidate
@@ -235,8 +242,8 @@ void readKey(const SqliteStatement &statement, int column, Survey &survey)
     case Type::Blob: {
         key.cls = value.type() == Type::Text ? KeyValue::Text : KeyValue::Blob;
         const QByteArrayView bytes = value.bytes();
-        key.offset = quint32(survey.arena.size());
-        key.length = quint32(bytes.size());
+        key.bytes.offset = quint32(survey.arena.size());
+        key.bytes.length = quint32(bytes.size());
         survey.arena.append(bytes);
         break;
     }
@@ -390,7 +397,7 @@ void reduceKey(const KeyValue &key, const char *arena, bool ascending, SortEntry
         // Zero-padded: a key ending inside the eight bytes is a prefix of
         // the other one up to there, so it sorts first either way.
         for (quint32 i = 0; i < 8; ++i)
-            bits = (bits << 8) | (i < key.length ? quint8(arena[key.offset + i]) : 0);
+            bits = (bits << 8) | (i < key.bytes.length ? quint8(arena[key.bytes.offset + i]) : 0);
         exact = false;
         break;
     }

@@ -618,6 +618,7 @@ void Context::refresh(Record *record, bool merge)
         record->m_loaded = false;
         if (wasLoaded)
             record->didTurnIntoFault();
+        record->m_values.release(); // read again when next touched
         return;
     }
     std::vector<QVariant> values;

@@ -67,19 +67,36 @@ QSet<int> AttributeSet::toSet() const
 
 RecordValues::RecordValues(size_t count)
     : m_size(count)
-    , m_data(count <= kInline ? m_inline : new QVariant[count])
 {
 }
 
 RecordValues::~RecordValues()
 {
-    if (m_data != m_inline)
-        delete[] m_data;
+    delete[] m_data;
+}
+
+void RecordValues::allocate()
+{
+    m_data = new QVariant[m_size];
+}
+
+void RecordValues::release()
+{
+    delete[] m_data;
+    m_data = nullptr;
+}
+
+const QVariant &RecordValues::none()
+{
+    static const QVariant invalid;
+    return invalid;
 }
 
 RecordValues &RecordValues::operator=(std::vector<QVariant> &&values)
 {
     CORVANE_ASSERT(values.size() == m_size, "values of another entity");
+    if (!m_data)
+        allocate();
     for (size_t i = 0; i < m_size && i < values.size(); ++i)
         m_data[i] = std::move(values[i]);
     return *this;

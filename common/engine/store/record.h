@@ -38,13 +38,12 @@ private:
 };
 
 // The attribute values of one record, indexed like the entity's attributes.
-// Held inside the record for entities of up to kInline attributes (all of
-// today's), so making a record from a row allocates once.
+// A fault holds none: the values are allocated, in one block, when first
+// written (loading the row, inserting, setting a value), so the many faults
+// of a long list cost little more than their identity.
 class RecordValues
 {
 public:
-    static constexpr size_t kInline = 22;
-
     explicit RecordValues(size_t count);
     ~RecordValues();
     RecordValues(const RecordValues &) = delete;
@@ -52,13 +51,23 @@ public:
     RecordValues &operator=(std::vector<QVariant> &&values);
 
     size_t size() const { return m_size; }
-    QVariant &operator[](size_t index) { return m_data[index]; }
-    const QVariant &operator[](size_t index) const { return m_data[index]; }
+    bool isAllocated() const { return m_data != nullptr; }
+    QVariant &operator[](size_t index)
+    {
+        if (!m_data)
+            allocate();
+        return m_data[index];
+    }
+    const QVariant &operator[](size_t index) const { return m_data ? m_data[index] : none(); }
+    // Frees the values; reading gives invalid values until they are written again.
+    void release();
 
 private:
+    void allocate();
+    static const QVariant &none();
+
     size_t m_size;
-    QVariant *m_data;
-    QVariant m_inline[kInline];
+    QVariant *m_data = nullptr;
 };
 
 // One stored object, confined to the context that holds it and touched only
@@ -83,6 +92,8 @@ public:
     Context *context() const { return m_context; }
 
     bool isFault() const { return !m_loaded; }
+    // Whether the attribute values occupy memory (faults hold none).
+    bool holdsValues() const { return m_values.isAllocated(); }
     bool isInserted() const { return m_inserted; }
     bool isDeleted() const { return m_deleted; }
     bool hasChanges() const { return m_inserted || m_deleted || !m_changed.isEmpty(); }
