@@ -232,7 +232,10 @@ TEST_F(ContextTest, LimitedFetchesMergeUnsavedRecordsIntoTheStoredOrder)
         for (int limit : {1, 3, 10}) {
             SCOPED_TRACE(QStringLiteral("offset %1 limit %2").arg(offset).arg(limit).toStdString());
             const QList<Record *> page = m_context->fetch(Query{Entity::DataItem, Predicate(), byTitle, limit, offset});
-            EXPECT_EQ(page, everything.mid(offset, limit));
+            // As vectors: Qt's comparison of two empty lists hands memcmp null pointers.
+            const QList<Record *> expected = everything.mid(offset, limit);
+            EXPECT_EQ(std::vector<Record *>(page.cbegin(), page.cend()),
+                      std::vector<Record *>(expected.cbegin(), expected.cend()));
         }
     // Without an order the merged list is the stored rows, then the new ones.
     const QList<Record *> unordered = m_context->fetch(Query{Entity::DataItem});

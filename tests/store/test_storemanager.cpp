@@ -68,10 +68,18 @@ TEST_F(StoreManagerTest, BackgroundSavesReachTheMainContext)
         auto *item = background->insert<DataItem>();
         item->setDatasource(static_cast<Datasource *>(background->existingObject(sourceId)));
         item->setTitle(QStringLiteral("from the background"));
+        auto *gone = background->insert<DataItem>();
+        gone->setDatasource(item->datasource());
         ASSERT_TRUE(background->save());
+        // Saved, the background's copy lets its values go and reads them again.
+        EXPECT_FALSE(item->holdsValues());
+        EXPECT_EQ(item->title(), QStringLiteral("from the background"));
+        // Deleted before the main context hears of it: not announced.
+        ASSERT_TRUE(background->database().exec("DELETE FROM item WHERE id = " + QByteArray::number(gone->objectID().row)));
     });
     ASSERT_TRUE(spinUntil([&] { return !inserted.isEmpty(); }));
     ASSERT_EQ(inserted.size(), 1);
+    EXPECT_FALSE(inserted[0]->holdsValues()) << "new records arrive as faults";
     EXPECT_EQ(static_cast<DataItem *>(inserted[0])->title(), QStringLiteral("from the background"));
     EXPECT_EQ(static_cast<DataItem *>(inserted[0])->datasource(), source);
 }

@@ -507,6 +507,32 @@ QList<Record *> Context::fetch(const Query &query)
     return result;
 }
 
+void Context::selectRows(Entity entity, const QByteArray &columns, QList<qint64> rows,
+                         const std::function<void(const SqliteStatement &)> &onRow)
+{
+    // Rows in ascending order walk the table once; batches of one size
+    // share a prepared statement (the last id repeats to fill a batch).
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (rows.isEmpty())
+        return;
+    constexpr qsizetype kBatch = 256;
+    const qsizetype batch = std::min(kBatch, rows.size());
+    QByteArray sql = "SELECT " + columns + " FROM " + describe(entity).table + " WHERE id IN (?";
+    for (qsizetype i = 1; i < batch; ++i)
+        sql += ",?";
+    sql += ")";
+    SqliteStatement load = m_db.reusable(sql);
+    for (qsizetype start = 0; start < rows.size(); start += batch) {
+        for (qsizetype i = 0; i < batch; ++i)
+            load.bind(int(i + 1), rows[std::min(start + i, rows.size() - 1)]);
+        while (load.step())
+            onRow(load);
+        load.reset();
+    }
+    m_db.recycle(sql, std::move(load));
+}
+
 QList<Record *> Context::objectsWithRows(Entity entity, const QList<qint64> &rows)
 {
     const EntityDescription &d = describe(entity);
@@ -516,41 +542,46 @@ QList<Record *> Context::objectsWithRows(Entity entity, const QList<qint64> &row
         if (row > 0 && (!record || !record->m_loaded))
             missing.append(row);
     }
-    // Rows in ascending order walk the table once; batches of one size
-    // share a prepared statement (the last id repeats to fill a batch).
-    std::sort(missing.begin(), missing.end());
-    missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
-    constexpr qsizetype kBatch = 256;
-    if (!missing.isEmpty()) {
-        const qsizetype batch = std::min(kBatch, missing.size());
-        QByteArray sql = "SELECT " + columnList(d) + " FROM " + d.table + " WHERE id IN (?";
-        for (qsizetype i = 1; i < batch; ++i)
-            sql += ",?";
-        sql += ")";
-        SqliteStatement load = m_db.reusable(sql);
-        m_objects.reserve(m_objects.size() + missing.size());
-        for (qsizetype start = 0; start < missing.size(); start += batch) {
-            for (qsizetype i = 0; i < batch; ++i)
-                load.bind(int(i + 1), missing[std::min(start + i, missing.size() - 1)]);
-            while (load.step()) {
-                const ObjectID id{entity, load.columnInt64(0)};
-                Record *&slot = m_objects.slot(id);
-                if (!slot) {
-                    fillNewRecord(slot, id, load, 1);
-                } else if (!slot->m_loaded) {
-                    readRowValues(d, load, 1, slot->m_values);
-                    slot->m_loaded = true;
-                }
-            }
-            load.reset();
+    m_objects.reserve(m_objects.size() + missing.size());
+    selectRows(entity, columnList(d), missing, [&](const SqliteStatement &load) {
+        const ObjectID id{entity, load.columnInt64(0)};
+        Record *&slot = m_objects.slot(id);
+        if (!slot) {
+            fillNewRecord(slot, id, load, 1);
+        } else if (!slot->m_loaded) {
+            readRowValues(d, load, 1, slot->m_values);
+            slot->m_loaded = true;
         }
-        m_db.recycle(sql, std::move(load));
-    }
+    });
     QList<Record *> result;
     result.reserve(rows.size());
     for (qint64 row : rows) {
         Record *record = row > 0 ? objectRegistered(ObjectID{entity, row}) : nullptr;
         if (record && record->m_loaded)
+            result.append(record);
+    }
+    return result;
+}
+
+QList<Record *> Context::existingObjectsAsFaults(const QList<ObjectID> &ids)
+{
+    std::array<QList<qint64>, 4> unknown;
+    for (const ObjectID &id : ids)
+        if (id.row > 0 && id.entity != Entity::Datasource && !objectRegistered(id))
+            unknown[size_t(id.entity)].append(id.row);
+    QSet<ObjectID> stored;
+    for (Entity entity : {Entity::Category, Entity::DataItem, Entity::Keyword})
+        selectRows(entity, "id", unknown[size_t(entity)],
+                   [&](const SqliteStatement &row) { stored.insert(ObjectID{entity, row.columnInt64(0)}); });
+    QList<Record *> result;
+    result.reserve(ids.size());
+    for (const ObjectID &id : ids) {
+        Record *record = nullptr;
+        if (id.entity == Entity::Datasource || objectRegistered(id))
+            record = existingObject(id);
+        else if (stored.contains(id))
+            record = objectWithID(id);
+        if (record)
             result.append(record);
     }
     return result;

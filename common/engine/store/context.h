@@ -97,6 +97,10 @@ public:
 
     // The record if it exists in the store (or is inserted here), loaded; else null.
     Record *existingObject(ObjectID id);
+    // The records of those ids that exist, in that order, without loading
+    // them: registered records as they are, faults for stored rows (found in
+    // a few queries), subscriptions loaded (their class depends on the row).
+    QList<Record *> existingObjectsAsFaults(const QList<ObjectID> &ids);
     // The registered record, or null; never touches the store.
     Record *objectRegistered(ObjectID id) const;
     // A registered record or a new fault for the id, without checking that the row exists.
@@ -127,6 +131,10 @@ private:
     friend class Record;
 
     void loadValues(Record *record);
+    // Runs `onRow` for each stored row of `entity` among `rows`, selecting
+    // `columns` (the id first), a batch of rows per query.
+    void selectRows(Entity entity, const QByteArray &columns, QList<qint64> rows,
+                    const std::function<void(const SqliteStatement &)> &onRow);
     // Fills the faults of the latest faultsWithRows() list from `index` on.
     void fillFaultBatch(qsizetype index);
     bool readRow(ObjectID id, std::vector<QVariant> &values);

@@ -149,7 +149,10 @@ void StoreManager::observeSaves()
 {
     NotificationCenter &center = NotificationCenter::defaultCenter();
     m_backgroundSaves = ScopedObserver(center, kContextDidSaveNotification, m_background.get(),
-                                       [this](const Notification &n) { mergeBackgroundSaveIntoMain(n); });
+                                       [this](const Notification &n) {
+                                           mergeBackgroundSaveIntoMain(n);
+                                           releaseSavedItems(saveInfoOf(n));
+                                       });
     m_mainSaves = ScopedObserver(center, kContextDidSaveNotification, m_main.get(),
                                  [this](const Notification &n) { mergeMainSaveIntoBackground(n); });
 }
@@ -174,10 +177,9 @@ void StoreManager::mergeBackgroundSaveIntoMain(const Notification &notification)
             std::lock_guard guard(m_store->lock());
             main->mergeChanges(info);
         }
-        QList<Record *> inserted;
-        for (const ObjectID &id : info.inserted)
-            if (Record *record = main->existingObject(id))
-                inserted.append(record);
+        // New records arrive as faults: the bar reads the few it shows,
+        // nothing else needs their values in memory.
+        const QList<Record *> inserted = main->existingObjectsAsFaults(info.inserted);
         NotificationCenter::defaultCenter().post(kObjectsUpdatedNotification, main,
                                                  {{QStringLiteral("inserted"), recordList(inserted)},
                                                   {QStringLiteral("updated"), recordList(updated)},
@@ -189,6 +191,19 @@ void StoreManager::mergeBackgroundSaveIntoMain(const Notification &notification)
                 NotificationCenter::defaultCenter().post(kKeywordChangeFromCloudNotification);
             });
     });
+}
+
+// Runs on the background queue, right after its save. The items a refresh
+// stored are not needed in memory once saved (later refreshes find known
+// items through the store), so they turn back into faults and hold only
+// their identity until something reads them again.
+void StoreManager::releaseSavedItems(const SaveInfo &info)
+{
+    Context *background = m_background.get();
+    for (const ObjectID &id : info.inserted)
+        if (id.entity == Entity::DataItem)
+            if (Record *record = background->objectRegistered(id); record && !record->hasChanges())
+                background->refresh(record, false);
 }
 
 // Runs on the main thread, right after its save.

@@ -20,6 +20,7 @@ namespace corvane {
 
 class Context;
 class ObjectStore;
+struct SaveInfo;
 
 extern const QString kObjectsUpdatedNotification;        // "NotificationObjectsUpdated"
 extern const QString kKeywordsChangedNotification;       // "NotificationKeywordsChanged"
@@ -101,6 +102,7 @@ private:
     void openContexts();
     void observeSaves();
     void mergeBackgroundSaveIntoMain(const Notification &notification);
+    void releaseSavedItems(const SaveInfo &info);
     void mergeMainSaveIntoBackground(const Notification &notification);
     void runDeferredCommit(Context *context);
     void migrateItems();
