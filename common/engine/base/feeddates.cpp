@@ -13,6 +13,8 @@
 #include <array>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -83,22 +85,85 @@ Formatter makeAtomFormatter()
 }
 
 // SimpleDateFormat is costly to build and may not be used by two threads at
-// once, so every thread that parses builds its own formatters, once.
-const std::array<Formatter, kRssPatterns.size()> &rssFormatters()
+// once. A parse borrows a set of formatters and gives it back when done, so
+// there are only as many sets as parses ever ran at one moment, not one per
+// thread that ever parsed (a refresh parses on whichever pool thread
+// fetched, and those come and go).
+template<typename Set>
+class FormatterLender
 {
-    thread_local const std::array<Formatter, kRssPatterns.size()> formatters = [] {
-        std::array<Formatter, kRssPatterns.size()> made;
-        for (size_t i = 0; i < kRssPatterns.size(); ++i)
-            made[i] = makeRssFormatter(kRssPatterns[i]);
-        return made;
-    }();
-    return formatters;
+public:
+    using Make = Set (*)();
+
+    class Loan
+    {
+    public:
+        Loan(FormatterLender &lender, std::unique_ptr<Set> set)
+            : m_lender(lender)
+            , m_set(std::move(set))
+        {
+        }
+        ~Loan() { m_lender.giveBack(std::move(m_set)); }
+        Loan(const Loan &) = delete;
+        Loan &operator=(const Loan &) = delete;
+        const Set &operator*() const { return *m_set; }
+
+    private:
+        FormatterLender &m_lender;
+        std::unique_ptr<Set> m_set;
+    };
+
+    explicit FormatterLender(Make make)
+        : m_make(make)
+    {
+    }
+
+    Loan borrow()
+    {
+        {
+            std::lock_guard guard(m_lock);
+            if (!m_free.empty()) {
+                std::unique_ptr<Set> set = std::move(m_free.back());
+                m_free.pop_back();
+                return Loan(*this, std::move(set));
+            }
+        }
+        return Loan(*this, std::make_unique<Set>(m_make()));
+    }
+
+private:
+    void giveBack(std::unique_ptr<Set> set)
+    {
+        std::lock_guard guard(m_lock);
+        m_free.push_back(std::move(set));
+    }
+
+    Make m_make;
+    std::mutex m_lock;
+    std::vector<std::unique_ptr<Set>> m_free;
+};
+
+using RssFormatters = std::array<Formatter, kRssPatterns.size()>;
+
+RssFormatters makeRssFormatters()
+{
+    RssFormatters made;
+    for (size_t i = 0; i < kRssPatterns.size(); ++i)
+        made[i] = makeRssFormatter(kRssPatterns[i]);
+    return made;
 }
 
-const icu::SimpleDateFormat *atomFormatter()
+// Never destroyed: parses on other threads may outlast static destruction.
+FormatterLender<RssFormatters> &rssFormatters()
 {
-    thread_local const Formatter formatter = makeAtomFormatter();
-    return formatter.get();
+    static auto *lender = new FormatterLender<RssFormatters>(makeRssFormatters);
+    return *lender;
+}
+
+FormatterLender<Formatter> &atomFormatters()
+{
+    static auto *lender = new FormatterLender<Formatter>(makeAtomFormatter);
+    return *lender;
 }
 
 bool fitsIcuLength(const QString &text)
@@ -402,7 +467,8 @@ OptionalDate dateWithRSSPubDate(const QString &text)
     if (text.isEmpty() || !fitsIcuLength(text))
         return std::nullopt;
     const icu::UnicodeString unicodeText = icuAlias(text);
-    for (const Formatter &formatter : rssFormatters()) {
+    const auto formatters = rssFormatters().borrow();
+    for (const Formatter &formatter : *formatters) {
         if (!formatter)
             continue;
         if (const OptionalDate date = parseWhole(*formatter, unicodeText))
@@ -417,10 +483,10 @@ OptionalDate dateWithAtomPubDate(const QString &text)
     // or a year of fewer than four digits; the fixed width rules both out.
     if (text.size() != kAtomLength || !text.endsWith(u'Z'))
         return std::nullopt;
-    const icu::SimpleDateFormat *formatter = atomFormatter();
-    if (!formatter)
+    const auto formatter = atomFormatters().borrow();
+    if (!*formatter)
         return std::nullopt;
-    return parseWhole(*formatter, icuAlias(text));
+    return parseWhole(**formatter, icuAlias(text));
 }
 
 OptionalDate dateFromISO8601(const QString &text)
