@@ -231,26 +231,6 @@ QByteArrayView SqliteStatement::columnBytes(int index) const
     return value(index).bytes();
 }
 
-SqliteValue SqliteStatement::value(int index) const
-{
-    return SqliteValue(sqlite3_column_value(m_statement, index));
-}
-
-SqliteValue::Type SqliteValue::type() const
-{
-    return Type(sqlite3_value_type(m_value));
-}
-
-qint64 SqliteValue::toInt64() const
-{
-    return sqlite3_value_int64(m_value);
-}
-
-double SqliteValue::toDouble() const
-{
-    return sqlite3_value_double(m_value);
-}
-
 QString SqliteValue::toText() const
 {
     // ASCII text widens as it is. Anything else goes through SQLite's own
@@ -268,12 +248,6 @@ QByteArray SqliteValue::toBlob() const
 {
     const auto *data = static_cast<const char *>(sqlite3_value_blob(m_value));
     return QByteArray(data, sqlite3_value_bytes(m_value));
-}
-
-QByteArrayView SqliteValue::bytes() const
-{
-    const auto *data = static_cast<const char *>(sqlite3_value_blob(m_value));
-    return QByteArrayView(data, sqlite3_value_bytes(m_value));
 }
 
 QVariant SqliteValue::toVariant() const

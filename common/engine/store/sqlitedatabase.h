@@ -8,9 +8,7 @@
 #include <memory>
 #include <unordered_map>
 
-struct sqlite3;
-struct sqlite3_stmt;
-struct sqlite3_value;
+#include <sqlite3.h>
 
 namespace corvane {
 
@@ -60,7 +58,7 @@ public:
     bool columnIsNull(int index) const;
     // One column of the current row, to read several ways at the cost of one
     // column lookup; valid until the next step or reset.
-    SqliteValue value(int index) const;
+    inline SqliteValue value(int index) const;
 
     int lastResult() const { return m_lastResult; }
 
@@ -75,13 +73,18 @@ class SqliteValue
 public:
     using Type = SqliteStatement::ColumnType;
 
-    Type type() const;
-    qint64 toInt64() const;
-    double toDouble() const;
+    // Inline: the survey of long lists reads several values of every row.
+    Type type() const { return Type(sqlite3_value_type(m_value)); }
+    qint64 toInt64() const { return sqlite3_value_int64(m_value); }
+    double toDouble() const { return sqlite3_value_double(m_value); }
     // Text and bytes converted as SqliteStatement::column() converts them.
     QString toText() const;
     QByteArray toBlob() const;
-    QByteArrayView bytes() const;
+    QByteArrayView bytes() const
+    {
+        const auto *data = static_cast<const char *>(sqlite3_value_blob(m_value));
+        return QByteArrayView(data, sqlite3_value_bytes(m_value));
+    }
     QVariant toVariant() const;
 
 private:
@@ -92,6 +95,11 @@ private:
     }
     sqlite3_value *m_value;
 };
+
+inline SqliteValue SqliteStatement::value(int index) const
+{
+    return SqliteValue(sqlite3_column_value(m_statement, index));
+}
 
 class SqliteDatabase
 {
