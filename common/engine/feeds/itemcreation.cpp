@@ -61,7 +61,7 @@ ItemCreation::UnsavedItems &ItemCreation::unsavedItems() const
         return *m_unsaved;
     m_unsaved = std::make_shared<UnsavedItems>();
     const Predicate mine = Predicate::equal(QStringLiteral("datasource"), QVariant::fromValue(datasource->objectID()));
-    for (Record *record : datasource->context()->registeredObjects()) {
+    for (Record *record : datasource->context()->changedObjects()) {
         if (record->entity() != Entity::DataItem || record->isDeleted() || !record->hasChanges())
             continue;
         if (mine.evaluate([record](QStringView key) { return record->valueForKeyPath(key); }))

@@ -15,7 +15,8 @@ AppLifetimePropertyManager &AppLifetimePropertyManager::shared()
 QVariant AppLifetimePropertyManager::value(const QString &uri, const QString &property) const
 {
     std::lock_guard lock(m_mutex);
-    return m_values.value(uri).value(property);
+    const auto it = m_values.constFind(uri);
+    return it == m_values.cend() ? QVariant() : it->value(property);
 }
 
 void AppLifetimePropertyManager::setValue(const QString &uri, const QString &property, const QVariant &value)

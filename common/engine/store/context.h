@@ -115,6 +115,8 @@ public:
     void reset();
 
     bool hasChanges() const;
+    // The records with unsaved changes: inserted, changed or deleted here.
+    QList<Record *> changedObjects() const { return m_changedObjects.values(); }
     bool save(QString *error = nullptr);
 
     // Brings in another context's save: registered records reload the values
