@@ -1,5 +1,6 @@
 // Repair, XML reading and feed reading of fetched documents, and the links
 // of web pages.
+#include "feeds/elementpause.h"
 #include "feeds/feeddocumentreader.h"
 #include "feeds/fixer.h"
 #include "feeds/htmllinks.h"
@@ -660,6 +661,22 @@ TEST(FeedDocumentReader, PausesPerElementWhenAsked)
     // 202 elements, at least 10 microseconds each.
     EXPECT_GE(timer.nsecsElapsed(), 202 * 10'000);
     EXPECT_EQ(reader.records().size(), 100);
+}
+
+TEST(ElementPause, OwesTenMicrosecondsPerElementAndSleepsThemOffAMillisecondAtATime)
+{
+    ElementPause pause;
+    for (int i = 0; i < 99; ++i)
+        pause.elementStarted();
+    EXPECT_EQ(pause.owed(), std::chrono::microseconds(990)) << "nothing slept before a whole slice is owed";
+    pause.elementStarted();
+    EXPECT_LE(pause.owed(), ElementPause::Duration::zero()) << "the slice was slept off";
+    // An overrun counts towards the next slice; settling pays the rest.
+    const ElementPause::Duration overrun = pause.owed();
+    pause.elementStarted();
+    EXPECT_EQ(pause.owed(), overrun + std::chrono::microseconds(10));
+    pause.settle();
+    EXPECT_EQ(pause.owed(), ElementPause::Duration::zero());
 }
 
 // ---- htmllinks ------------------------------------------------------------------

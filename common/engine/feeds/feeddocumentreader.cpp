@@ -3,8 +3,6 @@
 #include "base/itemdate.h"
 #include "base/urltext.h"
 
-#include <chrono>
-#include <thread>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -99,6 +97,7 @@ bool FeedDocumentReader::read(const QByteArray &document)
     m_parser = &parser;
     const bool parsed = parser.parse();
     m_parser = nullptr;
+    m_pause.settle();
     m_errorString = parser.errorString();
     return parsed && !m_sawHtml;
 }
@@ -204,7 +203,7 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
         return;
     }
     if (m_options.pausePerElement)
-        std::this_thread::sleep_for(std::chrono::microseconds(10));
+        m_pause.elementStarted();
 
     const PathKind kind = childPathKind(pathKind(), name);
     m_path.append(kind);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "feeds/elementpause.h"
 #include "feeds/sickxmlparser.h"
 
 #include "base/date.h"
@@ -51,8 +52,8 @@ public:
         OptionalDate earliestDate;
         // The moment item dates are computed against (0: current time).
         Date now = 0;
-        // Sleep 10 microseconds per element start, which keeps a refresh
-        // light on the machine.
+        // Pause 10 microseconds per element start, which keeps a refresh
+        // light on the machine (see ElementPause).
         bool pausePerElement = true;
         // Unset means alive; records stop being collected when it answers false.
         std::function<bool()> subscriptionAlive;
@@ -111,6 +112,7 @@ private:
     void reset();
 
     Options m_options;
+    ElementPause m_pause;
     Date m_now = 0;
     SickXMLParser *m_parser = nullptr;
 
