@@ -304,6 +304,8 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
     const size_t rowsAtMost = size_t(std::clamp<qint64>(span, 0, kReserveAtMost));
     out.candidates.reserve(rowsAtMost);
     out.keys.reserve(rowsAtMost * size_t(out.keysPerRow));
+    if (out.keysPerRow > 0)
+        out.arena.reserve(qsizetype(rowsAtMost) * 32); // text keys: guids, mostly
     SqliteStatement statement = db.reusable(sql);
     statement.bindAll(parameters);
     using Type = SqliteValue::Type;
