@@ -158,8 +158,8 @@ private:
     QString m_name;
     SqliteDatabase m_db;
     std::recursive_mutex m_lock;
-    // The identity map: one owned record per ObjectID, in an open-addressing
-    // table (no allocation per entry, one probe per lookup).
+    // The identity map: one owned record per ObjectID, in a hash table of
+    // pointers, with a count per entity.
     class IdentityMap
     {
     public:
