@@ -373,20 +373,12 @@ namespace {
 
 QByteArray opened(const QByteArray &name, int depth)
 {
-    QByteArray out;
-    out.reserve(depth * (name.size() + 2));
-    for (int i = 0; i < depth; ++i)
-        out += '<' + name + '>';
-    return out;
+    return QByteArray('<' + name + '>').repeated(depth);
 }
 
 QByteArray closed(const QByteArray &name, int depth)
 {
-    QByteArray out;
-    out.reserve(depth * (name.size() + 3));
-    for (int i = 0; i < depth; ++i)
-        out += "</" + name + '>';
-    return out;
+    return QByteArray("</" + name + '>').repeated(depth);
 }
 
 } // namespace
