@@ -264,6 +264,12 @@ TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
             sources.append(source);
         }
         for (int i = 0; i < 160; ++i) {
+            // From the fifth round on, the item rows span more than the
+            // survey looks up by table, so loaded records are found by hash.
+            if (seed >= 5 && i == 80) {
+                ASSERT_TRUE(m_main->save());
+                ASSERT_TRUE(m_main->database().exec("UPDATE sqlite_sequence SET seq = seq + 3000000 WHERE name = 'item'"));
+            }
             auto *item = m_main->insert<DataItem>();
             if (!chance(6))
                 item->setDatasource(sources[int(random() % sources.size())]);

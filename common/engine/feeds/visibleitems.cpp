@@ -292,16 +292,38 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
         parameters.append(where.parameters);
     }
 
-    // Rows the context has no record for are judged on the stored values.
-    const bool anyRegistered = context->hasRegistered(Entity::DataItem);
     SqliteDatabase &db = context->database();
     // Room for every row between the lowest and the highest id (both found
     // through the table's b-tree, not by counting), up to a million, so the
     // survey's vectors rarely move. Reserved memory not used is not touched.
     constexpr qint64 kReserveAtMost = 1 << 20;
-    const qint64 span = db.scalar("SELECT max(id) FROM item").toLongLong()
-                        - db.scalar("SELECT min(id) FROM item").toLongLong() + 1;
+    const qint64 firstRow = db.scalar("SELECT min(id) FROM item").toLongLong();
+    const qint64 span = db.scalar("SELECT max(id) FROM item").toLongLong() - firstRow + 1;
     const size_t rowsAtMost = size_t(std::clamp<qint64>(span, 0, kReserveAtMost));
+
+    // Rows the context has no loaded record for are judged on the stored
+    // values. The loaded records are looked up in a table by row over that
+    // span (hashing every row costs more than reading it), or, for a wider
+    // span, in the identity map.
+    const bool anyRegistered = context->hasRegistered(Entity::DataItem);
+    std::vector<const Record *> loadedByRow;
+    if (anyRegistered && span > 0 && span <= kReserveAtMost) {
+        loadedByRow.assign(size_t(span), nullptr);
+        for (const Record *record : context->registeredObjects()) {
+            const qint64 row = record->objectID().row;
+            if (record->entity() == Entity::DataItem && !record->isFault() && row >= firstRow && row - firstRow < span)
+                loadedByRow[size_t(row - firstRow)] = record;
+        }
+    }
+    const auto loadedRecord = [&](qint64 id) -> const Record * {
+        if (!loadedByRow.empty())
+            return id >= firstRow && id - firstRow < qint64(loadedByRow.size()) ? loadedByRow[size_t(id - firstRow)]
+                                                                                 : nullptr;
+        if (!anyRegistered)
+            return nullptr;
+        const Record *record = context->objectRegistered(ObjectID{Entity::DataItem, id});
+        return record && !record->isFault() ? record : nullptr;
+    };
     out.candidates.reserve(rowsAtMost);
     out.keys.reserve(rowsAtMost * size_t(out.keysPerRow));
     if (out.keysPerRow > 0)
@@ -312,19 +334,18 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
     while (statement.step()) {
         const qint64 id = statement.columnInt64(0);
         bool starred;
-        const Record *record =
-            anyRegistered ? context->objectRegistered(ObjectID{Entity::DataItem, id}) : nullptr;
+        const Record *record = loadedRecord(id);
         ObjectID source{Entity::Datasource, 0};
         std::optional<double> stamp;
-        if (record && !record->isFault()) {
-            starred = record->value(DataItem::Starred).toBool();
-            const QVariant sourceValue = record->value(DataItem::DatasourceRef);
+        if (record) {
+            starred = record->valueRef(DataItem::Starred).toBool();
+            const QVariant &sourceValue = record->valueRef(DataItem::DatasourceRef);
             if (!sourceValue.isValid() && !starred)
                 continue;
             if (sourceValue.isValid())
                 source = sourceValue.value<ObjectID>();
             if (!starred) {
-                const QVariant value = record->value(timeStamp);
+                const QVariant &value = record->valueRef(timeStamp);
                 if (value.isValid())
                     stamp = value.toDouble();
             }

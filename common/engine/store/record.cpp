@@ -162,6 +162,11 @@ void Record::ensureLoaded() const
 
 QVariant Record::value(int attribute) const
 {
+    return valueRef(attribute);
+}
+
+const QVariant &Record::valueRef(int attribute) const
+{
     CORVANE_ASSERT(attribute >= 0 && attribute < int(m_values.size()), "no such attribute");
     ensureLoaded();
     return m_values[size_t(attribute)];

@@ -99,6 +99,9 @@ public:
     bool hasChanges() const { return m_inserted || m_deleted || !m_changed.isEmpty(); }
 
     QVariant value(int attribute) const;
+    // The value in place, without a copy: valid until the record changes or
+    // turns into a fault. For loops over many records.
+    const QVariant &valueRef(int attribute) const;
     void setValue(int attribute, const QVariant &value);
     QVariant value(QStringView key) const;
     void setValue(QStringView key, const QVariant &value);
