@@ -302,12 +302,14 @@ Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Con
     const size_t rowsAtMost = size_t(std::clamp<qint64>(span, 0, kReserveAtMost));
 
     // Rows the context has no loaded record for are judged on the stored
-    // values. The loaded records are looked up in a table by row over that
-    // span (hashing every row costs more than reading it), or, for a wider
-    // span, in the identity map.
-    const bool anyRegistered = context->hasRegistered(Entity::DataItem);
+    // values. When the context holds records for a good part of the rows,
+    // they are looked up in a table by row over that span (hashing every
+    // row costs more than reading it); otherwise, or for a wider span, in
+    // the identity map, so a few records cost no table.
+    const qsizetype registered = context->registeredCount(Entity::DataItem);
+    const bool anyRegistered = registered > 0;
     std::vector<const Record *> loadedByRow;
-    if (anyRegistered && span > 0 && span <= kReserveAtMost) {
+    if (registered > span / 8 && span > 0 && span <= kReserveAtMost) {
         loadedByRow.assign(size_t(span), nullptr);
         for (const Record *record : context->registeredObjects()) {
             const qint64 row = record->objectID().row;

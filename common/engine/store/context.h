@@ -107,7 +107,8 @@ public:
     Record *objectWithID(ObjectID id);
     QList<Record *> registeredObjects() const;
     // Whether any record of the entity is registered.
-    bool hasRegistered(Entity entity) const { return m_objects.count(entity) > 0; }
+    bool hasRegistered(Entity entity) const { return registeredCount(entity) > 0; }
+    qsizetype registeredCount(Entity entity) const { return m_objects.count(entity); }
 
     // merge = false: drop the values and pending changes (the record becomes
     // a fault). merge = true: reload the values that have no pending change.
