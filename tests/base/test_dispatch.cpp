@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "spinuntil.h"
+
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,21 +18,6 @@
 #include <vector>
 
 using namespace corvane;
-
-namespace {
-
-// Runs the main event loop until `done` holds (or 10 s pass, which fails).
-template<typename Predicate>
-bool spinMainLoopUntil(Predicate done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-} // namespace
 
 TEST(SerialQueue, RunsTasksInSubmissionOrderOnItsOwnThread)
 {
@@ -89,7 +76,7 @@ TEST(MainQueue, TasksFromOtherThreadsRunOnTheMainThread)
     }));
     worker->start();
     worker->wait();
-    EXPECT_TRUE(spinMainLoopUntil([&] { return ranOnMain >= 2; }));
+    EXPECT_TRUE(test::spinUntil([&] { return ranOnMain >= 2; }));
     EXPECT_EQ(ranOnMain, 2);
 }
 

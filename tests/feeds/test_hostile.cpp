@@ -1,7 +1,7 @@
 // Hostile documents served from a local server through whole refreshes of
 // real subscriptions: each refresh must end with the subscription's error
 // text set or its items stored, without a crash, a hang or unbounded memory.
-#include "memorybounds.h"
+#include "memoryprobe.h"
 #include "refreshfixture.h"
 
 #include "feeds/sickxmlparser.h"
@@ -23,6 +23,7 @@ QT_END_NAMESPACE
 
 using namespace corvane;
 using corvane::test::HttpTestServer;
+using corvane::test::PeakGrowth;
 
 namespace {
 
@@ -46,40 +47,6 @@ QStringList titles(const QList<DataItem *> &items)
         list.append(item->title());
     return list;
 }
-
-// A field of /proc/self/status in kB ("VmRSS", "VmHWM"), or -1.
-qint64 statusKb(QByteArrayView field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field) && line.size() > field.size() && line[field.size()] == ':')
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// How far the resident size rose above its level at construction. The
-// kernel's peak (VmHWM) is reset to the present size first, so earlier tests
-// in the same process do not count.
-class PeakGrowth
-{
-public:
-    PeakGrowth()
-    {
-        QFile clear(QStringLiteral("/proc/self/clear_refs"));
-        m_reset = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-        clear.close();
-        m_start = m_reset ? statusKb("VmRSS") : statusKb("VmHWM");
-    }
-    bool wasReset() const { return m_reset; }
-    qint64 kb() const { return statusKb("VmHWM") - m_start; }
-
-private:
-    bool m_reset = false;
-    qint64 m_start = 0;
-};
 
 // An HTTP server on 127.0.0.1 that answers every request with one 200 body
 // of `size` bytes, made while it is sent: an RSS head, then the same item

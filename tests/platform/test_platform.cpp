@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "spinuntil.h"
+
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -33,16 +35,6 @@ void writeFile(const QString &path, const QByteArray &contents)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     file.write(contents);
-}
-
-template<typename Predicate>
-bool spinMainLoopUntil(Predicate done, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
 }
 
 // A fake /sys/class/power_supply: one folder per supply with its attribute files.
@@ -218,7 +210,7 @@ TEST(SystemWake, ResumeIsPostedOnTheMainThreadAndSleepIsNot)
 
     std::thread other([&] { watcher.prepareForSleep(false); });
     other.join();
-    EXPECT_TRUE(spinMainLoopUntil([&] { return wakes.count == 2; }));
+    EXPECT_TRUE(test::spinUntil([&] { return wakes.count == 2; }));
     EXPECT_FALSE(wakes.offMainThread);
 }
 
@@ -263,7 +255,7 @@ TEST(SystemWake, SignalFromLogindOnABusPostsTheNotification)
             ASSERT_TRUE(logind.send(signal));
         }
         // Signals arrive in order: once the resume is counted, the sleep before it was seen too.
-        EXPECT_TRUE(spinMainLoopUntil([&] { return wakes.count > 0; }));
+        EXPECT_TRUE(test::spinUntil([&] { return wakes.count > 0; }));
         EXPECT_EQ(wakes.count, 1);
         EXPECT_FALSE(wakes.offMainThread);
     }
