@@ -783,6 +783,11 @@ bool Context::save(QString *error)
         record->didSave();
         unregister(record->objectID());
     }
+    // Cached keyword lists hold records this save may have freed, and miss
+    // the keywords it added; every context fetches its list again.
+    const auto isKeyword = [](const Record *record) { return record->entity() == Entity::Keyword; };
+    if (info.touched(Entity::Keyword) || std::any_of(deleted.cbegin(), deleted.cend(), isKeyword))
+        KeywordHelper::shared().didSaveFromContext(this);
 
     NotificationCenter::defaultCenter().post(kContextDidSaveNotification, this,
                                              {{QStringLiteral("info"), QVariant::fromValue(info)}});
@@ -895,6 +900,8 @@ void Context::mergeChanges(const SaveInfo &info)
         if (objectRegistered(id))
             unregister(id);
     dropCascaded(info.deleted);
+    if (info.touched(Entity::Keyword))
+        KeywordHelper::shared().forgetContext(this);
 }
 
 // Rows the store deleted or changed along with a deleted record: items of a

@@ -23,6 +23,11 @@ const QStringList &KeywordHelper::defaultKeywords()
     return names;
 }
 
+bool KeywordHelper::isUsableName(const QString &name)
+{
+    return !name.trimmed().isEmpty();
+}
+
 QList<Keyword *> KeywordHelper::keywordsForContext(Context *context)
 {
     {
@@ -37,8 +42,11 @@ QList<Keyword *> KeywordHelper::keywordsForContext(Context *context)
         }
     }
     // Fetched outside the lock: each context is only used on its own queue.
-    const QList<Keyword *> fetched = context->fetchAs<Keyword>(
+    // A blank keyword (one may arrive from another machine) would match
+    // every item, so it takes no part in matching.
+    QList<Keyword *> fetched = context->fetchAs<Keyword>(
         Query{Entity::Keyword, Predicate(), {{QStringLiteral("position"), true}}});
+    fetched.removeIf([](const Keyword *keyword) { return !isUsableName(keyword->name()); });
     std::lock_guard lock(m_mutex);
     m_cache.insert(context, fetched);
     return fetched;
@@ -66,9 +74,10 @@ bool KeywordHelper::insertKeywords(const QStringList &names, Context *context, b
     const QList<Keyword *> stored = context->fetchAs<Keyword>(
         Query{Entity::Keyword, Predicate(), {{QStringLiteral("position"), true}}});
     QStringList toAdd = names;
+    toAdd.removeIf([](const QString &name) { return !isUsableName(name); });
     float highest = 0.0f;
     for (Keyword *keyword : stored) {
-        if (names.contains(keyword->name())) {
+        if (isUsableName(keyword->name()) && names.contains(keyword->name())) {
             highest = std::max(highest, keyword->position());
             toAdd.removeAll(keyword->name());
         } else {

@@ -13,7 +13,9 @@ class DataItem;
 class Keyword;
 
 // The keyword list of each context, fetched once and kept until the next
-// save of an item, because marking runs for every item on every save.
+// save of an item, because marking runs for every item on every save. A
+// save or merge that touches a keyword clears the lists as well: they would
+// hold records the store has let go of, and miss new keywords.
 class KeywordHelper
 {
 public:
@@ -21,7 +23,7 @@ public:
 
     static const QStringList &defaultKeywords(); // "breaking news", "Apple"
 
-    // The context's keywords in position order; deleted ones drop out.
+    // The context's keywords in position order; deleted and blank ones drop out.
     QList<Keyword *> keywordsForContext(Context *context);
     // Clears every context's list.
     void didSaveFromContext(Context *context);
@@ -29,6 +31,8 @@ public:
     void forgetContext(Context *context);
 
     static bool matches(const Keyword *keyword, const DataItem *item);
+    // Empty and all-white names are no keywords: they would match every item.
+    static bool isUsableName(const QString &name);
 
     // Makes the stored keywords equal to `names` and saves. With `clear`
     // set, new keywords take the default-past stamp so that any copy from
