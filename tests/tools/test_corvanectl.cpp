@@ -142,3 +142,21 @@ TEST_F(Corvanectl, AFreshHomeGetsTheFirstRunSubscriptionsOnce)
         EXPECT_EQ(run({QStringLiteral("remove"), feed.toObject().value(QStringLiteral("url")).toString()}).status, 0);
     EXPECT_TRUE(json({QStringLiteral("list-feeds"), QStringLiteral("--json")}).isEmpty()) << "defaults do not come back";
 }
+
+TEST_F(Corvanectl, AStoreThatCannotBeOpenedIsOneLineAndExitOneWithNothingChanged)
+{
+    QFile blocker(home.filePath(QStringLiteral("data")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.write("not a folder");
+    blocker.close();
+
+    for (const QString &command : {QStringLiteral("list-feeds"), QStringLiteral("refresh")}) {
+        SCOPED_TRACE(command.toStdString());
+        const Outcome result = run({QStringLiteral("--no-default-feeds"), command});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "corvanectl: cannot open the store at " + home.filePath(QStringLiteral("data")).toUtf8()
+                                  + ": it is not a folder\n");
+    }
+    ASSERT_TRUE(blocker.open(QIODevice::ReadOnly));
+    EXPECT_EQ(blocker.readAll(), QByteArray("not a folder"));
+}

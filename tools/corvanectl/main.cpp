@@ -43,6 +43,13 @@ int globalUsageError(const QString &message)
     return 2;
 }
 
+// Thrown by startEngine() when there is no store to work on; main() says so
+// and exits 1.
+struct StoreUnavailable
+{
+    QString message;
+};
+
 // The engine of this run, started by the first command that needs it.
 std::unique_ptr<DatasourceManager> g_engine;
 
@@ -52,6 +59,8 @@ DatasourceManager &startEngine(bool withTimer)
         DatasourceManager::Options options;
         options.startTimer = withTimer;
         g_engine = std::make_unique<DatasourceManager>(options);
+        if (!g_engine->isOpen())
+            throw StoreUnavailable{g_engine->openErrorText()};
         // Let the start-up work (first-run defaults, their merge into the
         // main context) finish before the command looks at the store.
         g_engine->stores().queue().drain();
@@ -177,7 +186,13 @@ int main(int argc, char **argv)
             out() << "usage: corvanectl " << command.synopsis << "\n\n" << command.help << '\n';
             return 0;
         }
-        const int status = command.run(call);
+        int status = 0;
+        try {
+            status = command.run(call);
+        } catch (const StoreUnavailable &unavailable) {
+            g_engine.reset();
+            return fail(unavailable.message);
+        }
         out().flush();
         g_engine.reset();
         return status;

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -65,10 +66,24 @@ ObjectStore::ObjectStore(const QString &directory, const QString &path)
 
 ObjectStore::~ObjectStore() = default;
 
-std::unique_ptr<ObjectStore> ObjectStore::open(const QString &directory, OpenOptions options)
+std::unique_ptr<ObjectStore> ObjectStore::open(const QString &directory, OpenOptions options, QString *reason)
 {
-    QDir().mkpath(directory);
+    // The caller tells the user; nothing is logged here.
+    const auto refuse = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return nullptr;
+    };
+    // Only a file that is there and not a store is moved aside; a folder
+    // that cannot be made, or a store path that is no file, is left alone.
+    if (!QDir().mkpath(directory) || !QFileInfo(directory).isDir())
+        return refuse(QFileInfo::exists(directory) ? QStringLiteral("it is not a folder")
+                                                   : QStringLiteral("the folder cannot be created"));
     const QString path = QDir(directory).filePath(kStoreFileName);
+    const QFileInfo file(path);
+    if (file.exists() && !file.isFile())
+        return refuse(QStringLiteral("%1 is not a file").arg(kStoreFileName));
+
     std::unique_ptr<ObjectStore> store(new ObjectStore(directory, path));
     QString error;
     if (!options.reset && store->initialise(&error))
@@ -81,6 +96,8 @@ std::unique_ptr<ObjectStore> ObjectStore::open(const QString &directory, OpenOpt
         store->m_movedAside = moveAside(path);
     if (!store->initialise(&error)) {
         logLine(QStringLiteral("even more error while opening store: %1").arg(error));
+        if (reason)
+            *reason = error;
         return nullptr;
     }
     return store;

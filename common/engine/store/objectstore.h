@@ -31,8 +31,10 @@ public:
     // Opens the store in `directory`, creating it and the directory when
     // missing. A file that cannot be opened as a store is moved aside (its
     // path with the date appended, its -wal/-shm companions alongside) and an
-    // empty store takes its place. Null only when even that fails.
-    static std::unique_ptr<ObjectStore> open(const QString &directory, OpenOptions options);
+    // empty store takes its place. Null, with `reason` set, when the folder
+    // cannot be made or used (nothing is touched then) or even that fails.
+    static std::unique_ptr<ObjectStore> open(const QString &directory, OpenOptions options,
+                                             QString *reason = nullptr);
     static std::unique_ptr<ObjectStore> open(const QString &directory) { return open(directory, OpenOptions()); }
 
     ~ObjectStore();
