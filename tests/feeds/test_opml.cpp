@@ -173,6 +173,35 @@ TEST_F(Opml, RestoreDeletesWhatTheFileLacksAndBrokenFilesStillImportTheirStart)
     EXPECT_TRUE(import(files.filePath(QStringLiteral("absent.opml"))));
 }
 
+TEST_F(Opml, ARestoreFromAFileThatIsMissingEmptyTruncatedOrListsNothingDeletesNothing)
+{
+    feed(QStringLiteral("http://kept.example/"), QStringLiteral("Kept"), category(QStringLiteral("Folder")));
+    ASSERT_TRUE(main()->save());
+    const QStringList before = feedUrls();
+    const struct
+    {
+        const char *name;
+        QByteArray contents;
+    } files_[] = {
+        {"empty.opml", ""},
+        {"truncated.opml", "<opml><body><outline type=\"rss\" xmlUrl=\"http://other.example/\"/><outline"},
+        {"unclosed.opml", "<opml><body><outline type=\"rss\" xmlUrl=\"http://other.example/\"/>"},
+        {"folders-only.opml", "<opml><body><outline title=\"News\"/><outline type=\"link\" xmlUrl=\"http://l.example/\"/></body></opml>"},
+    };
+    for (const auto &file : files_) {
+        SCOPED_TRACE(file.name);
+        const QString path = files.filePath(QString::fromLatin1(file.name));
+        writeFile(path, file.contents);
+        const std::optional<QString> error = import(path, true);
+        ASSERT_TRUE(error);
+        EXPECT_TRUE(error->endsWith(QStringLiteral("nothing was restored")));
+        EXPECT_EQ(feedUrls(), before);
+        EXPECT_EQ(categoryNames(), QStringList{QStringLiteral("Folder")});
+    }
+    EXPECT_TRUE(import(files.filePath(QStringLiteral("absent.opml")), true));
+    EXPECT_EQ(feedUrls(), before);
+}
+
 TEST_F(Opml, HostileFilesReadNoLocalFilesAndExpandNothingWithoutBound)
 {
     const QString xxe = files.filePath(QStringLiteral("xxe.opml"));

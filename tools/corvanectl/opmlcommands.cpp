@@ -32,6 +32,8 @@ int importFile(DatasourceManager &engine, const QString &path, bool replace)
     engine.stores().waitForPendingCommit();
     for (const QString &deleted : handler.deletedDescriptions())
         out() << "deleted " << deleted << '\n';
+    if (error && replace)
+        return fail(QStringLiteral("%1: %2").arg(path, *error));
     if (error)
         return fail(QStringLiteral("%1: %2 (the subscriptions read before the error were imported)").arg(path, *error));
     out() << "imported " << path << '\n';

@@ -41,6 +41,31 @@ void writeFeedOutline(XMLWriter &writer, const Datasource &datasource)
     writer.writeEndElement();
 }
 
+// Counts the subscription outlines of a file without touching the store:
+// a restore deletes what the file does not list, so it runs only on a file
+// read to its end that lists at least one subscription.
+class OpmlSurvey : public SickXMLParserDelegate
+{
+public:
+    int subscriptions() const { return m_subscriptions; }
+
+    void startElement(const QString &name, const QHash<QString, QString> &attributes) override
+    {
+        if (name != u"outline")
+            return;
+        const auto type = attributes.constFind(QStringLiteral("type"));
+        const auto xmlUrl = attributes.constFind(QStringLiteral("xmlUrl"));
+        if (xmlUrl != attributes.constEnd() && (type == attributes.constEnd() || *type == u"rss") && feedURL(*xmlUrl))
+            ++m_subscriptions;
+    }
+    void characters(const QString &) override {}
+    void cdataBlock(const QByteArray &) override {}
+    void endElement(const QString &) override {}
+
+private:
+    int m_subscriptions = 0;
+};
+
 // The reading side: one pass over the outlines of one file.
 class OpmlImport : public SickXMLParserDelegate
 {
@@ -213,6 +238,20 @@ std::optional<QString> OPMLHandler::importURL(const QString &path, bool deleteOt
         error = QStringLiteral("The file %1 is too large for a subscription list").arg(path);
     else
         bytes = file.readAll();
+
+    if (deleteOthers) {
+        if (!error) {
+            OpmlSurvey survey;
+            SickXMLParser parser(bytes);
+            parser.setDelegate(&survey);
+            if (!parser.parse())
+                error = QStringLiteral("The file %1 is not a complete OPML document").arg(path);
+            else if (survey.subscriptions() == 0)
+                error = QStringLiteral("The file %1 lists no subscriptions").arg(path);
+        }
+        if (error)
+            return *error + QStringLiteral("; nothing was restored");
+    }
 
     Context *context = m_stores.contextBackground();
     context->performBlockConfinedAndWait([&] {

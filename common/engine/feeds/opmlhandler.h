@@ -24,7 +24,9 @@ public:
     // Writes the document atomically; false (and a log line) when it could not be written.
     bool exportURL(const QString &path);
     // The reader's error when the file could not be read completely; what
-    // was read before it is imported all the same.
+    // was read before it is imported all the same. A restore (deleteOthers)
+    // of a file that cannot be read to its end or lists no subscription is
+    // refused with an error and changes nothing.
     std::optional<QString> importURL(const QString &path, bool deleteOthers = false);
 
     // The document the export writes (background queue).
