@@ -27,37 +27,6 @@ namespace {
 constexpr Date kNow = 1'800'000'000.0;
 constexpr double kDay = 86400.0;
 
-// The rule spelled out on the plain fetch: every matching item in order,
-// one counter per subscription.
-QList<DataItem *> ruleOnFetch(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
-                              Date now)
-{
-    Query query{Entity::DataItem, predicate, sort};
-    query.includesPendingChanges = false;
-    query.prefetchDatasource = true;
-    const QString stampKey = DataItem::timeStampKey();
-    QHash<ObjectID, int> counters;
-    QList<DataItem *> visible;
-    for (DataItem *item : context->fetchAs<DataItem>(query)) {
-        if (item->isStarred()) {
-            visible.append(item);
-            continue;
-        }
-        const Datasource *source = item->datasource();
-        if (!source)
-            continue;
-        int &counter = counters[source->objectID()];
-        if (counter > source->limitOrDefault())
-            continue;
-        const QVariant stamp = item->value(QStringView(stampKey));
-        if (!stamp.isValid() || stamp.toDouble() <= earliestDateForAgeLimit(source->ageLimitOrDefault(), now))
-            continue;
-        visible.append(item);
-        ++counter;
-    }
-    return visible;
-}
-
 QList<ObjectID> ids(const QList<DataItem *> &items)
 {
     QList<ObjectID> list;
@@ -211,7 +180,7 @@ TEST_F(VisibleItemsTest, ItemsTooOldDoNotTakeTheSlotsOfNewerOnes)
     ASSERT_TRUE(m_main->save());
     const QList<DataItem *> expected{items[2], items[4]};
     EXPECT_EQ(visible(), expected);
-    EXPECT_EQ(ids(ruleOnFetch(Predicate(), visibleitems::sortDescriptors(), m_main, kNow)), ids(expected));
+    EXPECT_EQ(ids(visibleitems::visibleDataItemsByFetch(Predicate(), visibleitems::sortDescriptors(), m_main, kNow)), ids(expected));
     EXPECT_EQ(visibleitems::visibleDataItemsCount(Predicate(), m_main, kNow), 2);
     const QList<ObjectID> expectedIds = ids(expected); // the records go with the reset
     m_main->reset();
@@ -316,11 +285,11 @@ TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
             for (const QList<SortDescriptor> &sort : {visibleitems::sortDescriptors(), byTitle}) {
                 const QList<ObjectID> shown =
                     ids(visibleitems::visibleDataItems(predicate, sort, m_main, kNow));
-                const QList<ObjectID> expected = ids(ruleOnFetch(predicate, sort, m_main, kNow));
+                const QList<ObjectID> expected = ids(visibleitems::visibleDataItemsByFetch(predicate, sort, m_main, kNow));
                 EXPECT_EQ(shown, expected);
             }
             EXPECT_EQ(visibleitems::visibleDataItemsCount(predicate, m_main, kNow),
-                      ruleOnFetch(predicate, {}, m_main, kNow).size());
+                      visibleitems::visibleDataItemsByFetch(predicate, {}, m_main, kNow).size());
         }
 
         const ObjectID categoryId = category->objectID();
@@ -331,7 +300,7 @@ TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
         // From the store alone, as a fresh context sees it.
         m_main->reset();
         EXPECT_EQ(ids(visibleitems::visibleDataItems(unread, visibleitems::sortDescriptors(), m_main, kNow)),
-                  ids(ruleOnFetch(unread, visibleitems::sortDescriptors(), m_main, kNow)));
+                  ids(visibleitems::visibleDataItemsByFetch(unread, visibleitems::sortDescriptors(), m_main, kNow)));
         m_main->reset();
 
         // The badge counts of the background context agree with the rule too.
@@ -344,18 +313,18 @@ TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
             const Record *categoryRecord = background->existingObject(categoryId);
             ASSERT_TRUE(categoryRecord);
             EXPECT_EQ(visibleitems::countForItemFromBackground(*m_stores, categoryRecord, false, Predicate(), kNow),
-                      ruleOnFetch(badge && Predicate::equal(QStringLiteral("datasource.category"),
+                      visibleitems::visibleDataItemsByFetch(badge && Predicate::equal(QStringLiteral("datasource.category"),
                                                             QVariant::fromValue(categoryId)),
                                   {}, background, kNow)
                           .size());
             const Record *sourceRecord = background->existingObject(sourceIds[4]);
             EXPECT_EQ(visibleitems::countForItemFromBackground(*m_stores, sourceRecord, false, Predicate(), kNow),
-                      ruleOnFetch(badge && Predicate::equal(QStringLiteral("datasource"),
+                      visibleitems::visibleDataItemsByFetch(badge && Predicate::equal(QStringLiteral("datasource"),
                                                             QVariant::fromValue(sourceIds[4])),
                                   {}, background, kNow)
                           .size());
             EXPECT_EQ(visibleitems::countForItemFromBackground(*m_stores, nullptr, false, Predicate(), kNow),
-                      ruleOnFetch(badge, {}, background, kNow).size());
+                      visibleitems::visibleDataItemsByFetch(badge, {}, background, kNow).size());
             background->reset();
         });
     }
@@ -383,7 +352,7 @@ TEST_F(VisibleItemsTest, RecordsNotYetMergedAreJudgedAsTheContextHoldsThem)
     });
     ASSERT_FALSE(items[0]->isStarred());
     EXPECT_EQ(visible(), items.mid(0, 2));
-    EXPECT_EQ(ids(visible()), ids(ruleOnFetch(Predicate(), visibleitems::sortDescriptors(), m_main, kNow)));
+    EXPECT_EQ(ids(visible()), ids(visibleitems::visibleDataItemsByFetch(Predicate(), visibleitems::sortDescriptors(), m_main, kNow)));
     EXPECT_EQ(visibleitems::visibleDataItemsCount(Predicate(), m_main, kNow), 2);
 
     // Once merged the star counts, and the next item takes the freed slot.

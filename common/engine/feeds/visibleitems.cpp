@@ -8,7 +8,7 @@
 #include "store/trimming.h"
 
 #include "store/entitydescription.h"
-#include "store/sqlitedatabase.h"
+#include "store/itemsurvey.h"
 
 #include "base/corvaneassert.h"
 #include "base/dispatch.h"
@@ -37,16 +37,17 @@ Query listQuery(const Predicate &predicate, const QList<SortDescriptor> &sort)
     return query;
 }
 
-// Applies the per-subscription limits to fetched items, in their order,
-// dropping items the context no longer has.
-QList<DataItem *> filterVisible(const QList<DataItem *> &items, Context *context, Date now)
+// Applies the per-subscription limits to fetched items, in their order;
+// with `dropGone`, items the context no longer has drop out first (a
+// fetch delivered later may hold such items).
+QList<DataItem *> filterVisible(const QList<DataItem *> &items, Context *context, Date now, bool dropGone)
 {
     const int timeStamp = describe(Entity::DataItem).indexOf(DataItem::timeStampKey());
     struct Limits { qint32 count; Date cutOff; qint32 seen; };
     QHash<ObjectID, Limits> bySource;
     QList<DataItem *> visible;
     for (DataItem *item : items) {
-        if (!context->existingObject(item->objectID()))
+        if (dropGone && !context->existingObject(item->objectID()))
             continue;
         if (item->isStarred()) {
             visible.append(item);
@@ -90,56 +91,9 @@ Date startOfToday(Date now)
 // A row the context holds a loaded record for is judged on the record's
 // values, as filterVisible() would judge it (unsaved changes, or values not
 // yet merged from another context's save); the predicate and the order are
-// SQL's over the stored values, as for the fetch it replaces. Both passes run
-// in one read transaction, so they see the same rows.
-
-// A sort key as ORDER BY compares it: NULL, then numbers (integers and
-// reals by value), text and blobs by their bytes.
-// Sixteen bytes, as there are several per row.
-struct KeyValue
-{
-    enum Class : quint8 { Null, Number, Text, Blob };
-    union {
-        qint64 integer = 0;
-        double number;
-        struct
-        {
-            quint32 offset; // into the survey's arena
-            quint32 length;
-        } bytes;
-    };
-    Class cls = Null;
-    bool real = false;
-};
-static_assert(sizeof(KeyValue) == 16);
-
-template<typename T>
-int threeWay(const T &a, const T &b)
-{
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-int compareKeys(const KeyValue &a, const KeyValue &b, const char *arena)
-{
-    if (a.cls != b.cls)
-        return a.cls < b.cls ? -1 : 1;
-    switch (a.cls) {
-    case KeyValue::Null:
-        return 0;
-    case KeyValue::Number:
-        if (!a.real && !b.real)
-            return threeWay(a.integer, b.integer);
-        if (a.real && b.real)
-            return threeWay(a.number, b.number);
-        return a.real ? -compareIntegerReal(b.integer, a.number) : compareIntegerReal(a.integer, b.number);
-    case KeyValue::Text:
-    case KeyValue::Blob:
-        break;
-    }
-    const quint32 n = std::min(a.bytes.length, b.bytes.length);
-    const int c = n ? std::memcmp(arena + a.bytes.offset, arena + b.bytes.offset, n) : 0;
-    return c != 0 ? (c < 0 ? -1 : 1) : threeWay(a.bytes.length, b.bytes.length);
-}
+// SQL's over the stored values, as for the fetch it replaces. The survey and
+// the faults it hands out read in the survey's transaction, so they see the
+// same rows.
 
 struct Candidate
 {
@@ -157,41 +111,22 @@ struct SourceLimits
     Date cutOff = 0;
 };
 
-// What the narrow pass found: the rows that may be visible, with their keys.
+// What the narrow pass found: the rows that may be visible; their keys are
+// the item survey's.
 struct Survey
 {
+    explicit Survey(ItemSurvey &items)
+        : items(items)
+    {
+    }
+    ItemSurvey &items;
     std::vector<Candidate> candidates; // starred ones and those passing the age test
-    std::vector<KeyValue> keys;        // keysPerRow for each candidate
-    QByteArray arena;                  // the bytes of text and blob keys
-    int keysPerRow = 0;
-    QList<bool> ascending;
     // The subscriptions met, found by row id: a table for the small row ids
     // they have, a hash for any others. (Hashing every row would cost more
     // than reading it.)
     std::vector<SourceLimits> sources;
     std::vector<qint32> sourceByRow;
     QHash<qint64, qint32> sourceByLargeRow;
-};
-
-class ReadTransaction
-{
-public:
-    explicit ReadTransaction(SqliteDatabase &db)
-        : m_db(db)
-        , m_began(!db.inTransaction() && db.exec("BEGIN"))
-    {
-    }
-    ~ReadTransaction()
-    {
-        if (m_began)
-            m_db.exec("COMMIT");
-    }
-    ReadTransaction(const ReadTransaction &) = delete;
-    ReadTransaction &operator=(const ReadTransaction &) = delete;
-
-private:
-    SqliteDatabase &m_db;
-    bool m_began;
 };
 
 // The place of a subscription in survey.sources, looked up on first sight.
@@ -223,172 +158,22 @@ qint32 sourceGroup(Survey &survey, Context *context, ObjectID id, Date now)
     return *slot;
 }
 
-void readKey(const SqliteStatement &statement, int column, Survey &survey)
+// The narrow pass: starred rows, and unstarred rows of an existing
+// subscription within its age limit.
+void survey(Survey &out, Context *context, Date now)
 {
-    using Type = SqliteValue::Type;
-    const SqliteValue value = statement.value(column);
-    KeyValue key;
-    switch (value.type()) {
-    case Type::Integer:
-        key.cls = KeyValue::Number;
-        key.integer = value.toInt64();
-        break;
-    case Type::Real:
-        key.cls = KeyValue::Number;
-        key.real = true;
-        key.number = value.toDouble();
-        break;
-    case Type::Text:
-    case Type::Blob: {
-        key.cls = value.type() == Type::Text ? KeyValue::Text : KeyValue::Blob;
-        const QByteArrayView bytes = value.bytes();
-        key.bytes.offset = quint32(survey.arena.size());
-        key.bytes.length = quint32(bytes.size());
-        survey.arena.append(bytes);
-        break;
-    }
-    case Type::Null:
-        break;
-    }
-    survey.keys.push_back(key);
-}
-
-// The narrow pass. `sort` empty: no keys are read (counting needs none).
-// `narrowing`, when given, is a condition the predicate implies, written so
-// that an index can find the rows.
-Survey survey(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context, Date now,
-              const SqlFragment &narrowing = {})
-{
-    Survey out;
-    const EntityDescription &d = describe(Entity::DataItem);
-    const int timeStamp = d.indexOf(DataItem::timeStampKey());
-    const Attribute &sourceAttribute = d.attributes[DataItem::DatasourceRef];
-    const Attribute &starredAttribute = d.attributes[DataItem::Starred];
-    const Attribute &stampAttribute = d.attributes[timeStamp];
-
-    QByteArray sql = "SELECT item.id, item.\"datasource\", item.\"starred\", item.\"" + stampAttribute.name.toUtf8() + '"';
-    for (const SortDescriptor &descriptor : sort) {
-        const QByteArray expr = keyPathSql(Entity::DataItem, descriptor.key);
-        if (expr.isEmpty()) {
-            logLine(QStringLiteral("query: %1 has no sort key \"%2\"").arg(entityName(Entity::DataItem), descriptor.key));
-            CORVANE_ASSERT(false, "unknown sort key in a query");
-            continue;
-        }
-        sql += ", " + expr;
-        out.ascending.append(descriptor.ascending);
-    }
-    out.keysPerRow = int(out.ascending.size());
-    sql += " FROM item";
-    QVariantList parameters;
-    QByteArray glue = " WHERE ";
-    if (!narrowing.sql.isEmpty()) {
-        sql += glue + narrowing.sql;
-        parameters = narrowing.parameters;
-        glue = " AND ";
-    }
-    if (!predicate.matchesEverything()) {
-        const SqlFragment where = predicate.toSql(Entity::DataItem);
-        sql += glue + where.sql;
-        parameters.append(where.parameters);
-    }
-
-    SqliteDatabase &db = context->database();
-    // Room for every row between the lowest and the highest id (both found
-    // through the table's b-tree, not by counting), up to a million, so the
-    // survey's vectors rarely move. Reserved memory not used is not touched.
-    constexpr qint64 kReserveAtMost = 1 << 20;
-    const qint64 firstRow = db.scalar("SELECT min(id) FROM item").toLongLong();
-    const qint64 span = db.scalar("SELECT max(id) FROM item").toLongLong() - firstRow + 1;
-    const size_t rowsAtMost = size_t(std::clamp<qint64>(span, 0, kReserveAtMost));
-
-    // Rows the context has no loaded record for are judged on the stored
-    // values. When the context holds records for a good part of the rows,
-    // they are looked up in a table by row over that span (hashing every
-    // row costs more than reading it); otherwise, or for a wider span, in
-    // the identity map, so a few records cost no table.
-    const qsizetype registered = context->registeredCount(Entity::DataItem);
-    const bool anyRegistered = registered > 0;
-    std::vector<const Record *> loadedByRow;
-    if (registered > span / 8 && span > 0 && span <= kReserveAtMost) {
-        loadedByRow.assign(size_t(span), nullptr);
-        for (const Record *record : context->registeredObjects()) {
-            const qint64 row = record->objectID().row;
-            if (record->entity() == Entity::DataItem && !record->isFault() && row >= firstRow && row - firstRow < span)
-                loadedByRow[size_t(row - firstRow)] = record;
-        }
-    }
-    const auto loadedRecord = [&](qint64 id) -> const Record * {
-        if (!loadedByRow.empty())
-            return id >= firstRow && id - firstRow < qint64(loadedByRow.size()) ? loadedByRow[size_t(id - firstRow)]
-                                                                                 : nullptr;
-        if (!anyRegistered)
-            return nullptr;
-        const Record *record = context->objectRegistered(ObjectID{Entity::DataItem, id});
-        return record && !record->isFault() ? record : nullptr;
-    };
-    out.candidates.reserve(rowsAtMost);
-    out.keys.reserve(rowsAtMost * size_t(out.keysPerRow));
-    if (out.keysPerRow > 0)
-        out.arena.reserve(qsizetype(rowsAtMost) * 32); // text keys: guids, mostly
-    SqliteStatement statement = db.reusable(sql);
-    statement.bindAll(parameters);
-    using Type = SqliteValue::Type;
-    while (statement.step()) {
-        const qint64 id = statement.columnInt64(0);
-        bool starred;
-        const Record *record = loadedRecord(id);
-        ObjectID source{Entity::Datasource, 0};
-        std::optional<double> stamp;
-        if (record) {
-            starred = record->valueRef(DataItem::Starred).toBool();
-            const QVariant &sourceValue = record->valueRef(DataItem::DatasourceRef);
-            if (!sourceValue.isValid() && !starred)
-                continue;
-            if (sourceValue.isValid())
-                source = sourceValue.value<ObjectID>();
-            if (!starred) {
-                const QVariant &value = record->valueRef(timeStamp);
-                if (value.isValid())
-                    stamp = value.toDouble();
-            }
-        } else {
-            // The storage classes the columns normally hold are read as
-            // they are; anything else converts as a record would.
-            const SqliteValue starredColumn = statement.value(2);
-            starred = starredColumn.type() == Type::Integer
-                          ? starredColumn.toInt64() != 0
-                          : attributeValueFromColumn(starredAttribute, statement, 2).toBool();
-            const SqliteValue sourceColumn = statement.value(1);
-            if (sourceColumn.type() == Type::Null && !starred)
-                continue;
-            if (sourceColumn.type() == Type::Integer)
-                source = ObjectID{Entity::Datasource, sourceColumn.toInt64()};
-            else if (sourceColumn.type() != Type::Null)
-                source = attributeValueFromColumn(sourceAttribute, statement, 1).value<ObjectID>();
-            if (!starred) {
-                const SqliteValue stampColumn = statement.value(3);
-                if (stampColumn.type() == Type::Real || stampColumn.type() == Type::Integer) {
-                    stamp = stampColumn.toDouble();
-                } else if (stampColumn.type() != Type::Null) {
-                    const QVariant value = attributeValueFromColumn(stampAttribute, statement, 3);
-                    if (value.isValid())
-                        stamp = value.toDouble();
-                }
-            }
-        }
+    out.candidates.reserve(out.items.rowsAtMost());
+    out.items.run([&](const ItemSurvey::Row &row) {
         qint32 group = -1;
-        if (!starred) {
-            group = sourceGroup(out, context, source, now);
+        if (!row.starred) {
+            group = sourceGroup(out, context, row.source, now);
             const SourceLimits &limits = out.sources[size_t(group)];
-            if (!limits.exists || limits.quota <= 0 || !stamp || *stamp <= limits.cutOff)
-                continue;
+            if (!limits.exists || limits.quota <= 0 || !row.stamp || *row.stamp <= limits.cutOff)
+                return false;
         }
-        out.candidates.push_back(Candidate{id, source, starred, group});
-        for (int k = 0; k < out.keysPerRow; ++k)
-            readKey(statement, 4 + k, out);
-    }
-    db.recycle(sql, std::move(statement));
-    return out;
+        out.candidates.push_back(Candidate{row.id, row.source, row.starred, group});
+        return true;
+    });
 }
 
 // A sort key reduced to its class and 64 bits whose unsigned order is the
@@ -415,19 +200,19 @@ quint64 orderedBits(double number)
     return (bits >> 63) ? ~bits : bits | (quint64(1) << 63);
 }
 
-void reduceKey(const KeyValue &key, const char *arena, bool ascending, SortEntry &entry, int k)
+void reduceKey(const SurveyKey &key, const char *arena, bool ascending, SortEntry &entry, int k)
 {
     quint64 bits = 0;
     bool exact = true;
     switch (key.cls) {
-    case KeyValue::Null:
+    case SurveyKey::Null:
         break;
-    case KeyValue::Number:
+    case SurveyKey::Number:
         bits = orderedBits(key.real ? key.number : double(key.integer));
         exact = key.real || (key.integer >= -(qint64(1) << 53) && key.integer <= (qint64(1) << 53));
         break;
-    case KeyValue::Text:
-    case KeyValue::Blob:
+    case SurveyKey::Text:
+    case SurveyKey::Blob:
         // Zero-padded: a key ending inside the eight bytes is a prefix of
         // the other one up to there, so it sorts first either way.
         for (quint32 i = 0; i < 8; ++i)
@@ -435,7 +220,7 @@ void reduceKey(const KeyValue &key, const char *arena, bool ascending, SortEntry
         exact = false;
         break;
     }
-    entry.cls[k] = ascending ? quint8(key.cls) : quint8(KeyValue::Blob - key.cls);
+    entry.cls[k] = ascending ? quint8(key.cls) : quint8(SurveyKey::Blob - key.cls);
     entry.bits[k] = ascending ? bits : ~bits;
     entry.exact[k] = exact;
 }
@@ -443,20 +228,21 @@ void reduceKey(const KeyValue &key, const char *arena, bool ascending, SortEntry
 // The ids of the visible rows, in the sort order (ties by id).
 QList<qint64> visibleRows(const Survey &survey)
 {
-    const int stride = survey.keysPerRow;
-    const KeyValue *keys = survey.keys.data();
-    const char *arena = survey.arena.constData();
+    const int stride = survey.items.keysPerRow();
+    const SurveyKey *keys = survey.items.keys().data();
+    const char *arena = survey.items.arena();
+    const QList<bool> &ascending = survey.items.ascending();
     const std::vector<Candidate> &all = survey.candidates;
     const int reduced = std::min(stride, int(SortEntry::kReduced));
 
     // The keys compared in full from key `first` on, then the ids.
     const auto lessFrom = [&](const SortEntry &a, const SortEntry &b, int first) {
-        const KeyValue *x = keys + size_t(a.index) * size_t(stride);
-        const KeyValue *y = keys + size_t(b.index) * size_t(stride);
+        const SurveyKey *x = keys + size_t(a.index) * size_t(stride);
+        const SurveyKey *y = keys + size_t(b.index) * size_t(stride);
         for (int k = first; k < stride; ++k) {
-            const int c = compareKeys(x[k], y[k], arena);
+            const int c = compareSurveyKeys(x[k], y[k], arena);
             if (c != 0)
-                return survey.ascending[k] ? c < 0 : c > 0;
+                return ascending[k] ? c < 0 : c > 0;
         }
         return all[a.index].id < all[b.index].id;
     };
@@ -493,7 +279,7 @@ QList<qint64> visibleRows(const Survey &survey)
         SortEntry &entry = entries[all[i].starred ? nextStarred++ : next[size_t(all[i].group)]++];
         entry.index = quint32(i);
         for (int k = 0; k < reduced; ++k)
-            reduceKey(keys[i * size_t(stride) + size_t(k)], arena, survey.ascending[k], entry, k);
+            reduceKey(keys[i * size_t(stride) + size_t(k)], arena, ascending[k], entry, k);
     }
 
     // Each subscription keeps the first limit + 1 of its rows.
@@ -531,10 +317,12 @@ void loadStarredSources(const Survey &survey, Context *context)
 
 // The count does not depend on the order: per subscription it is the
 // number of unstarred rows passing the age test, up to limit + 1.
-qint64 countVisible(const Predicate &predicate, Context *context, Date now, const SqlFragment &narrowing)
+qint64 countVisible(const Predicate &predicate, Context *context, Date now,
+                    std::optional<ObjectID> withinCategory = std::nullopt)
 {
-    ReadTransaction snapshot(context->database());
-    const Survey found = survey(predicate, {}, context, now, narrowing);
+    ItemSurvey rows(context, predicate, {}, DataItem::timeStampKey(), withinCategory);
+    Survey found(rows);
+    survey(found, context, now);
     std::vector<qint64> perSource(found.sources.size());
     qint64 count = 0;
     for (const Candidate &candidate : found.candidates) {
@@ -561,8 +349,9 @@ QList<SortDescriptor> sortDescriptors()
 QList<DataItem *> visibleDataItems(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
                                    Date now)
 {
-    ReadTransaction snapshot(context->database());
-    const Survey found = survey(predicate, sort, context, now);
+    ItemSurvey rows(context, predicate, sort, DataItem::timeStampKey());
+    Survey found(rows);
+    survey(found, context, now);
     loadStarredSources(found, context);
     QList<DataItem *> items;
     const QList<Record *> records = context->faultsWithRows(Entity::DataItem, visibleRows(found));
@@ -574,7 +363,13 @@ QList<DataItem *> visibleDataItems(const Predicate &predicate, const QList<SortD
 
 qint64 visibleDataItemsCount(const Predicate &predicate, Context *context, Date now)
 {
-    return countVisible(predicate, context, now, {});
+    return countVisible(predicate, context, now);
+}
+
+QList<DataItem *> visibleDataItemsByFetch(const Predicate &predicate, const QList<SortDescriptor> &sort,
+                                          Context *context, Date now)
+{
+    return filterVisible(context->fetchAs<DataItem>(listQuery(predicate, sort)), context, now, false);
 }
 
 void visibleDataItemsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
@@ -583,7 +378,7 @@ void visibleDataItemsWithBlock(const Predicate &predicate, const QList<SortDescr
     CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
     QList<DataItem *> fetched = context->fetchAs<DataItem>(listQuery(predicate, sort));
     dispatch::main().async([fetched = std::move(fetched), context, block = std::move(block)] {
-        block(filterVisible(fetched, context, currentDate()));
+        block(filterVisible(fetched, context, currentDate(), true));
     });
 }
 
@@ -602,19 +397,18 @@ qint64 countForItemFromBackground(StoreManager &stores, const Record *record, bo
     }
     if (!extraPredicate.matchesEverything())
         predicate = predicate && extraPredicate;
-    SqlFragment narrowing;
+    std::optional<ObjectID> withinCategory;
     if (record && record->entity() == Entity::Category) {
         predicate = predicate
                     && Predicate::equal(QStringLiteral("datasource.category"), QVariant::fromValue(record->objectID()));
         // The category's items, found through the subscription index.
-        narrowing.sql = "item.\"datasource\" IN (SELECT id FROM datasource WHERE \"category\" IS ?)";
-        narrowing.parameters.append(record->objectID().row);
+        withinCategory = record->objectID();
     }
     else if (record && record->entity() == Entity::Datasource)
         predicate = predicate && Predicate::equal(QStringLiteral("datasource"), QVariant::fromValue(record->objectID()));
     if (onlyToday)
         predicate = predicate && Predicate::greaterOrEqual(DataItem::timeStampKey(), startOfToday(now));
-    return countVisible(predicate, background, now, narrowing);
+    return countVisible(predicate, background, now, withinCategory);
 }
 
 } // namespace corvane::visibleitems

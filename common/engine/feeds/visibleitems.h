@@ -29,6 +29,11 @@ QList<SortDescriptor> sortDescriptors();
 QList<DataItem *> visibleDataItems(const Predicate &predicate, const QList<SortDescriptor> &sort,
                                    Context *context, Date now = currentDate());
 qint64 visibleDataItemsCount(const Predicate &predicate, Context *context, Date now = currentDate());
+// The same list the plain way: every matching item fetched in order, the
+// limits applied one subscription counter at a time. Slower for large
+// stores; the bar uses visibleDataItems().
+QList<DataItem *> visibleDataItemsByFetch(const Predicate &predicate, const QList<SortDescriptor> &sort,
+                                          Context *context, Date now = currentDate());
 // Fetches on the caller's queue (the main context's), then filters and
 // delivers on the main queue.
 void visibleDataItemsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
