@@ -11,7 +11,6 @@
 #include "base/settings.h"
 #include "platform/reachability.h"
 #include "store/applifetimepropertymanager.h"
-#include "store/storehooks.h"
 #include "store/storemanager.h"
 
 #include <QCoreApplication>
@@ -91,8 +90,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     options.storeDirectory = g_run->files.filePath(QStringLiteral("store"));
     options.startTimer = false;
     options.commitDelaySeconds = 0;
+    options.fetches = false;
     g_run->manager = std::make_unique<DatasourceManager>(options);
-    StoreHooks::shared().refreshDatasource = nullptr;
     settle();
     return 0;
 }

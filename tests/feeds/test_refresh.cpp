@@ -1,7 +1,5 @@
 #include "refreshfixture.h"
 
-#include "store/storehooks.h"
-
 #include <QDateTime>
 
 using namespace corvane;

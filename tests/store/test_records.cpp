@@ -5,13 +5,16 @@
 #include "store/dataitem.h"
 #include "store/datasource.h"
 #include "store/keyword.h"
-#include "store/storehooks.h"
+#include "store/recordevents.h"
 
 #include "base/clock.h"
 #include "base/digest.h"
 #include "base/notificationcenter.h"
 #include "base/settings.h"
 #include "base/stringhash.h"
+
+#include <QLocale>
+#include <QRegularExpression>
 
 using namespace corvane;
 using corvane::test::StoreFixture;
@@ -113,6 +116,22 @@ TEST_F(RecordsTest, SubscriptionNamesAndPositions)
     EXPECT_EQ(first->visibleName(), QStringLiteral("The Feed"));
     first->setErrorString(QStringLiteral("Invalid XML"));
     EXPECT_EQ(first->infoString(), QStringLiteral("Invalid XML"));
+
+    // Medium styles of the locale: "Jan 12, 2020" for the date, seconds in the time.
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    const Date noon = 1578830400; // 2020-01-12 12:00 UTC
+    first->setErrorString(QString());
+    first->setLastUpdateDate(noon);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Updated at Jan 1[123], 2020,? \\d+:00:00\\W?[AP]M$"))
+                    .match(first->infoString()).hasMatch()) << first->infoString().toStdString();
+    auto *item = m_context->insert<DataItem>();
+    item->setDatasource(first);
+    item->setOriginalDate(noon);
+    item->setOrderingDate(noon);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Jan 1[123], 2020$")).match(item->visibleDate(noon + 30 * 86400)).hasMatch())
+        << item->visibleDate(noon + 30 * 86400).toStdString();
+    QLocale::setDefault(previous);
 
     EXPECT_EQ(first->limitOrDefault(), Settings::shared().integer(QStringLiteral("limit")));
     first->setAgeLimit(3);
@@ -221,26 +240,33 @@ TEST_F(RecordsTest, RunTimeValuesOutliveTheRecordAndAreSharedByContexts)
     AppLifetimePropertyManager::shared().clear();
 }
 
-TEST_F(RecordsTest, DeletionByTheUserIsReportedPlainDeletionIsNot)
+TEST_F(RecordsTest, DeletionByTheUserIsReportedWithItsIdentityPlainDeletionIsNot)
 {
     QStringList reported;
-    StoreHooks &hooks = StoreHooks::shared();
-    hooks.reportCloudDeletion = [&](Record *r) { reported.append(QStringLiteral("cloud:") + entityName(r->entity())); };
-    hooks.reportFeedlyDeletion = [&](Record *r) { reported.append(QStringLiteral("feedly:") + entityName(r->entity())); };
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kSyncDeletionNotification, nullptr,
+                            [&](const Notification &n) {
+                                const auto d = n.userInfo.value(QStringLiteral("deletion")).value<SyncDeletion>();
+                                reported.append(QStringLiteral("%1 %2 %3 %4 %5")
+                                                    .arg(entityName(d.entity), d.uuid, d.url, d.name)
+                                                    .arg(QLatin1String(d.forFeedly ? "feedly" : "cloud only")));
+                            });
     auto *category = m_context->insert<Category>();
+    category->setName(QStringLiteral("News"));
     auto *source = addSource();
     auto *keyword = m_context->insert<Keyword>();
+    keyword->setName(QStringLiteral("linux"));
     auto *plain = addSource(QStringLiteral("http://b.org/rss"));
     ASSERT_TRUE(m_context->save());
+    const QString categoryUuid = category->uuid();
+    const QString sourceUuid = source->uuid();
+    ASSERT_FALSE(categoryUuid.isEmpty());
     category->deleteObjectByUser();
     source->deleteObjectByUser();
     keyword->deleteObjectByUser();
     m_context->deleteObject(plain);
     ASSERT_TRUE(m_context->save());
-    hooks.reportCloudDeletion = nullptr;
-    hooks.reportFeedlyDeletion = nullptr;
-    EXPECT_EQ(reported, (QStringList{QStringLiteral("cloud:Category"), QStringLiteral("feedly:Category"),
-                                     QStringLiteral("cloud:Datasource"), QStringLiteral("feedly:Datasource"),
-                                     QStringLiteral("cloud:Keyword")}));
+    EXPECT_EQ(reported, (QStringList{QStringLiteral("Category %1  News feedly").arg(categoryUuid),
+                                     QStringLiteral("Datasource %1 http://a.org/rss  feedly").arg(sourceUuid),
+                                     QStringLiteral("Keyword   linux cloud only")}));
     EXPECT_EQ(m_context->count(Query{Entity::Datasource}), 0);
 }

@@ -2,7 +2,7 @@
 
 #include "context.h"
 #include "datasource.h"
-#include "storehooks.h"
+#include "recordevents.h"
 
 #include "base/clock.h"
 #include "base/digest.h"
@@ -66,7 +66,7 @@ void Category::updateTimestamp()
 
 void Category::deleteObjectByUser()
 {
-    StoreHooks::reportUserDeletion(this, true);
+    SyncDeletion::post(this, true);
     context()->deleteObject(this);
 }
 

@@ -3,9 +3,10 @@
 #include "context.h"
 #include "datasource.h"
 #include "keywordhelper.h"
-#include "storehooks.h"
+#include "recordevents.h"
 
 #include "base/clock.h"
+#include "base/dateformat.h"
 #include "base/dispatch.h"
 #include "base/htmlentities.h"
 #include "base/notificationcenter.h"
@@ -18,6 +19,7 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <atomic>
 #include <mutex>
 
 namespace corvane {
@@ -201,11 +203,9 @@ QString DataItem::visibleDate(Date now) const
                                                                                              : originalDate();
     if (!date)
         return QString();
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(qint64(*date * 1000.0));
-    const QLocale locale;
     if (dateIsToday(*date, now))
-        return locale.toString(when.time(), QLocale::ShortFormat);
-    return locale.toString(when.date(), QLocale::LongFormat);
+        return localDateText(*date, DateStyle::None, DateStyle::Short);
+    return localDateText(*date, DateStyle::Medium, DateStyle::None);
 }
 
 QString DataItem::timeStampKey()
@@ -234,6 +234,20 @@ void DataItem::setAllRead(std::optional<bool> value)
     g_allRead = value;
 }
 
+namespace {
+std::atomic<bool> g_feedlySignedIn{false};
+}
+
+bool DataItem::feedlySignedIn()
+{
+    return g_feedlySignedIn.load(std::memory_order_relaxed);
+}
+
+void DataItem::setFeedlySignedIn(bool signedIn)
+{
+    g_feedlySignedIn.store(signedIn, std::memory_order_relaxed);
+}
+
 void DataItem::willSave()
 {
     if (isDeleted())
@@ -242,15 +256,16 @@ void DataItem::willSave()
     if (isInserted() || isChanged(Title) || isChanged(Link))
         updateHash();
     updateMark();
-    const StoreHooks &hooks = StoreHooks::shared();
-    if (hooks.feedlySignedIn && hooks.feedlySignedIn()) {
+    if (feedlySignedIn()) {
         if (isChanged(Starred) && !pendingGoogleStarred())
             setPendingGoogleStarred(true);
         if (isChanged(Read) && !pendingGoogleRead())
             setPendingGoogleRead(true);
     }
-    if (isChanged(Starred) && hooks.starChangedForPocket)
-        hooks.starChangedForPocket(link(), isStarred());
+    if (isChanged(Starred))
+        NotificationCenter::defaultCenter().post(kItemStarSavingNotification, this,
+                                                 {{QStringLiteral("link"), link()},
+                                                  {QStringLiteral("starred"), isStarred()}});
     if (isChanged(Starred) && !isChanged(Clock))
         setClock(Clock::sharedClock().currentIncreased());
 }

@@ -83,6 +83,10 @@ public:
     void updateHash();
     void canonizeLink();
     void updateMark();
+    // While a Feedly account is signed in (the account tells), saving a
+    // change of the star or the read state marks it pending for Feedly.
+    static bool feedlySignedIn();
+    static void setFeedlySignedIn(bool signedIn);
 
     QString visibleTitle() const;
     QString visibleDatasourceName() const;

@@ -5,9 +5,10 @@
 #include "context.h"
 #include "dataitem.h"
 #include "objectstore.h"
-#include "storehooks.h"
+#include "recordevents.h"
 
 #include "base/clock.h"
+#include "base/dateformat.h"
 #include "base/corvaneassert.h"
 #include "base/digest.h"
 #include "base/dispatch.h"
@@ -154,10 +155,7 @@ QString Datasource::infoString() const
     const OptionalDate updated = lastUpdateDate();
     if (!updated)
         return QStringLiteral("Never updated");
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(qint64(*updated * 1000.0));
-    const QLocale locale;
-    return QStringLiteral("Updated at %1 %2")
-        .arg(locale.toString(when.date(), QLocale::ShortFormat), locale.toString(when.time(), QLocale::ShortFormat));
+    return QStringLiteral("Updated at %1").arg(localDateText(*updated, DateStyle::Medium, DateStyle::Medium));
 }
 
 QString Datasource::visibleName() const
@@ -271,7 +269,7 @@ void Datasource::updateTimestamp()
 
 void Datasource::deleteObjectByUser()
 {
-    StoreHooks::reportUserDeletion(this, true);
+    SyncDeletion::post(this, true);
     context()->deleteObject(this);
 }
 
@@ -337,8 +335,10 @@ bool RSSDatasource::isTwitterUrl(const QString &url)
 
 bool RSSDatasource::updateData()
 {
-    const auto &refresh = StoreHooks::shared().refreshDatasource;
-    return refresh ? refresh(this) : false;
+    // The feed engine observes the request and starts the refresh when the
+    // subscription is due; a feed always lets the round go on.
+    NotificationCenter::defaultCenter().post(kRefreshRequestedNotification, this);
+    return true;
 }
 
 qint32 RSSDatasource::failedTries() const { return lifetimeValue(kFailedTries).toInt(); }

@@ -2,7 +2,7 @@
 
 #include "context.h"
 #include "dataitem.h"
-#include "storehooks.h"
+#include "recordevents.h"
 
 #include "base/clock.h"
 
@@ -34,7 +34,7 @@ void Keyword::updateTimestamp()
 
 void Keyword::deleteObjectByUser()
 {
-    StoreHooks::reportUserDeletion(this, false);
+    SyncDeletion::post(this, false);
     context()->deleteObject(this);
 }
 
