@@ -1,9 +1,10 @@
 // Image values: decoding of downloaded bytes in the formats favicons come
 // in, the TIFF archive kept in the store, and what is refused.
-#include "store/commonimage.h"
+#include "feeds/commonimage.h"
 
 #include <QBuffer>
 #include <QColor>
+#include <QImage>
 #include <QImageWriter>
 #include <QtEndian>
 

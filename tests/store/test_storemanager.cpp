@@ -1,9 +1,12 @@
 #include "store/context.h"
 #include "store/dataitem.h"
 #include "store/datasource.h"
+#include "store/keyword.h"
+#include "store/keywordhelper.h"
 #include "store/objectstore.h"
 #include "store/storemanager.h"
 
+#include "base/dispatch.h"
 #include "base/notificationcenter.h"
 
 #include <QCoreApplication>
@@ -16,23 +19,16 @@
 
 #include <gtest/gtest.h>
 
+#include "spinuntil.h"
+
 #include <sqlite3.h>
 
+#include <atomic>
 #include <csignal>
 
 using namespace corvane;
 
 namespace {
-
-template<typename Predicate>
-bool spinUntil(Predicate done, int ms = 15000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 class StoreManagerTest : public ::testing::Test
 {
@@ -77,11 +73,60 @@ TEST_F(StoreManagerTest, BackgroundSavesReachTheMainContext)
         // Deleted before the main context hears of it: not announced.
         ASSERT_TRUE(background->database().exec("DELETE FROM item WHERE id = " + QByteArray::number(gone->objectID().row)));
     });
-    ASSERT_TRUE(spinUntil([&] { return !inserted.isEmpty(); }));
+    ASSERT_TRUE(test::spinUntil([&] { return !inserted.isEmpty(); }));
     ASSERT_EQ(inserted.size(), 1);
     EXPECT_FALSE(inserted[0]->holdsValues()) << "new records arrive as faults";
     EXPECT_EQ(static_cast<DataItem *>(inserted[0])->title(), QStringLiteral("from the background"));
     EXPECT_EQ(static_cast<DataItem *>(inserted[0])->datasource(), source);
+}
+
+// A sync queue owns a context of its own: it takes in the saves of the
+// others, and its saves reach the main and the background context.
+TEST_F(StoreManagerTest, AThirdContextOnItsOwnQueueTakesPartInMerging)
+{
+    auto stores = open();
+    Context *main = stores->contextMain();
+    auto *source = main->insert<RSSDatasource>();
+    source->setUrl(QStringLiteral("http://a.org/rss"));
+    auto *item = main->insert<DataItem>();
+    item->setDatasource(source);
+    item->setTitle(QStringLiteral("first"));
+    ASSERT_TRUE(main->save());
+
+    dispatch::SerialQueue syncQueue(QStringLiteral("org.corvane.test-sync"));
+    std::unique_ptr<Context> sync;
+    DataItem *syncCopy = nullptr;
+    syncQueue.sync([&] {
+        sync = std::make_unique<Context>(stores->store(), QStringLiteral("sync"));
+        sync->setQueue(&syncQueue);
+        syncCopy = static_cast<DataItem *>(sync->existingObject(item->objectID()));
+    });
+    ASSERT_TRUE(syncCopy);
+
+    item->setTitle(QStringLiteral("renamed on the main thread"));
+    ASSERT_TRUE(main->save());
+    EXPECT_TRUE(test::spinUntil([&] {
+        QString title;
+        syncQueue.sync([&] { title = syncCopy->title(); });
+        return title == QStringLiteral("renamed on the main thread");
+    }));
+
+    std::atomic<int> announced{0};
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kObjectsUpdatedNotification, main,
+                            [&](const Notification &) { ++announced; });
+    syncQueue.sync([&] {
+        syncCopy->setStarred(true);
+        ASSERT_TRUE(sync->save());
+    });
+    ASSERT_TRUE(test::spinUntil([&] { return announced.load() == 1; }));
+    EXPECT_TRUE(item->isStarred());
+    bool starredInBackground = false;
+    Context *background = stores->contextBackground();
+    background->performBlockConfinedAndWait([&] {
+        starredInBackground = static_cast<DataItem *>(background->existingObject(item->objectID()))->isStarred();
+    });
+    EXPECT_TRUE(starredInBackground);
+    syncQueue.sync([&] { sync.reset(); });
 }
 
 TEST_F(StoreManagerTest, RecordsDeletedElsewhereAreFreedOnceTheMergeHasBeenAnnounced)
@@ -115,13 +160,67 @@ TEST_F(StoreManagerTest, RecordsDeletedElsewhereAreFreedOnceTheMergeHasBeenAnnou
             background->deleteObject(background->existingObject(id));
         ASSERT_TRUE(background->save());
     });
-    ASSERT_TRUE(spinUntil([&] { return deletedTitles.size() == ids.size(); }));
+    ASSERT_TRUE(test::spinUntil([&] { return deletedTitles.size() == ids.size(); }));
     EXPECT_TRUE(deletedTitles.contains(QStringLiteral("item 7")));
     EXPECT_EQ(main->objectRegistered(ids[7]), nullptr);
     // An always-running program never resets its main context: what was let
     // go of must not stay allocated.
-    EXPECT_TRUE(spinUntil([&] { return main->goneCount() == 0; }, 2000));
+    EXPECT_TRUE(test::spinUntil([&] { return main->goneCount() == 0; }, 2000));
     background->performBlockConfinedAndWait([&] { EXPECT_EQ(background->goneCount(), 0); });
+}
+
+// Keyword lists edited on the main thread re-mark the items of the
+// background context: new keywords mark, removed ones (freed records there)
+// unmark, and blank ones mark nothing.
+TEST_F(StoreManagerTest, KeywordEditsReMarkTheBackgroundsItems)
+{
+    auto stores = open();
+    Context *main = stores->contextMain();
+    Context *background = stores->contextBackground();
+    auto *source = main->insert<RSSDatasource>();
+    source->setUrl(QStringLiteral("http://a.org/rss"));
+    for (const char *title : {"alpha story", "beta story"}) {
+        auto *item = main->insert<DataItem>();
+        item->setDatasource(source);
+        item->setTitle(QString::fromLatin1(title));
+    }
+    ASSERT_TRUE(main->save());
+
+    std::atomic<int> remarkings{0};
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kKeywordsChangedNotification, nullptr,
+                            [&](const Notification &) { ++remarkings; });
+    const auto markedInBackground = [&] {
+        QStringList marked;
+        background->performBlockConfinedAndWait([&] {
+            for (DataItem *item : background->fetchAs<DataItem>(Query{Entity::DataItem}))
+                if (item->mark())
+                    marked.append(item->title());
+        });
+        marked.sort();
+        return marked;
+    };
+    const struct
+    {
+        QStringList keywords;
+        QStringList marked;
+    } steps[] = {
+        {{QStringLiteral("alpha")}, {QStringLiteral("alpha story")}},
+        // Marks nothing new, so no item is saved: the background keeps its list.
+        {{QStringLiteral("alpha"), QStringLiteral("gamma")}, {QStringLiteral("alpha story")}},
+        {{QStringLiteral("alpha"), QStringLiteral("gamma"), QStringLiteral("beta")},
+         {QStringLiteral("alpha story"), QStringLiteral("beta story")}},
+        {{QStringLiteral("beta")}, {QStringLiteral("beta story")}},
+        {{QString(), QStringLiteral("  ")}, {}},
+    };
+    int expected = 0;
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.keywords.join(u',').toStdString());
+        ASSERT_TRUE(KeywordHelper::insertKeywords(step.keywords, main, false));
+        ++expected;
+        ASSERT_TRUE(test::spinUntil([&] { return remarkings.load() == expected; }));
+        EXPECT_EQ(markedInBackground(), step.marked);
+    }
+    EXPECT_EQ(main->count(Query{Entity::Keyword}), 0);
 }
 
 TEST_F(StoreManagerTest, TwoWritersWithinTheDelayMakeOneSave)
@@ -200,7 +299,7 @@ TEST_F(StoreManagerTest, SnapshotKeepsSubscriptionsButNoItems)
     const QString path = stores->snapshotPathForDay(QDate(2026, 3, 4));
     ASSERT_TRUE(stores->store().copyTo(path));
     StoreManager::cleanSnapshotAtUrl(path, [&] { cleaned = true; });
-    ASSERT_TRUE(spinUntil([&] { return cleaned.load(); }));
+    ASSERT_TRUE(test::spinUntil([&] { return cleaned.load(); }));
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
     auto scalar = [db](const char *sql) {

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
 
@@ -96,7 +97,7 @@ std::optional<QImage> decode(const QByteArray &bytes)
 } // namespace
 
 CommonImage::CommonImage(QImage image)
-    : m_image(std::move(image))
+    : m_image(std::make_shared<const QImage>(std::move(image)))
 {
 }
 
@@ -126,17 +127,17 @@ std::optional<CommonImage> CommonImage::imageNamed(const QString &name)
 
 bool CommonImage::hasImage() const
 {
-    return !m_image.isNull();
+    return m_image && !m_image->isNull();
 }
 
 QImage CommonImage::image() const
 {
-    return m_image;
+    return m_image ? *m_image : QImage();
 }
 
 QByteArray CommonImage::archive() const
 {
-    if (m_image.isNull())
+    if (!hasImage())
         return QByteArray();
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -144,7 +145,7 @@ QByteArray CommonImage::archive() const
         return QByteArray();
     QImageWriter writer(&buffer, "tiff");
     writer.setCompression(1); // LZW: icons are mostly flat colour
-    if (!writer.write(m_image))
+    if (!writer.write(*m_image))
         return QByteArray();
     buffer.close();
     return bytes;

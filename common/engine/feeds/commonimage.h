@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class QImage;
 
 namespace corvane {
 
@@ -22,13 +24,13 @@ public:
     static CommonImage fromArchive(const QByteArray &archive); // empty data → object without image
     static std::optional<CommonImage> imageNamed(const QString &name);   // an application image from Qt resources ":/images/<name>.png" (none if missing)
     bool hasImage() const;
-    QImage image() const;
+    QImage image() const;         // the decoded picture; callers include <QImage>
     QByteArray archive() const;   // TIFF bytes of the image, empty when none
 
 private:
     explicit CommonImage(QImage image);
 
-    QImage m_image;
+    std::shared_ptr<const QImage> m_image; // shared: copies of a value share one picture
 };
 
 } // namespace corvane

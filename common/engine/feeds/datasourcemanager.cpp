@@ -17,14 +17,14 @@
 #include "platform/systemwake.h"
 #include "store/applifetimepropertymanager.h"
 #include "store/category.h"
-#include "store/commonimage.h"
+#include "commonimage.h"
 #include "store/context.h"
 #include "store/datasource.h"
 #include "store/keyword.h"
 #include "store/keywordhelper.h"
 #include "store/objectstore.h"
 #include "store/query.h"
-#include "store/storehooks.h"
+#include "store/recordevents.h"
 
 #include <QDir>
 #include <QTimer>
@@ -128,12 +128,11 @@ DatasourceManager::~DatasourceManager()
 {
     m_timer.reset();
     m_wakeObserver.reset();
+    m_refreshRequests.reset();
     waitForRefreshes();
     m_pool.reset();
-    if (g_instance.load() == this) {
-        StoreHooks::shared().refreshDatasource = nullptr;
+    if (g_instance.load() == this)
         g_instance.store(nullptr);
-    }
     m_stores.reset();
 }
 
@@ -146,17 +145,24 @@ void DatasourceManager::initialise()
     storeOptions.trimIntervalSeconds = m_options.trimIntervalSeconds;
     m_stores = std::make_shared<StoreManager>(storeOptions);
     m_pool = std::make_unique<FetchPool>();
+    if (!m_stores->isOpen())
+        return;
 
     StoreManager *storesForBackup = m_stores.get();
     m_stores->opmlExporter = [storesForBackup](const QString &path) {
         return OPMLHandler(*storesForBackup).exportURL(path);
     };
 
-    if (g_instance.load() == this)
-        StoreHooks::shared().refreshDatasource = [](RSSDatasource *datasource) {
-            DatasourceManager *manager = existingInstance();
-            return manager ? manager->startRefresh(datasource) : false;
-        };
+    // Subscriptions of this manager's store ask for their refresh on their
+    // context's queue; the request is answered there.
+    const ObjectStore *store = &m_stores->store();
+    if (m_options.fetches)
+        m_refreshRequests = ScopedObserver(NotificationCenter::defaultCenter(), kRefreshRequestedNotification, nullptr,
+                                       [this, store](const Notification &notification) {
+                                           auto *datasource = static_cast<RSSDatasource *>(notification.object);
+                                           if (&datasource->context()->store() == store)
+                                               startRefresh(datasource);
+                                       });
 
     Context *background = contextBackground();
     background->performBlockConfined([background] {
@@ -203,6 +209,11 @@ void DatasourceManager::initialise()
                                     nullptr, [this](const Notification &) {
                                         dispatch::main().async([this] { didWake(); });
                                     });
+}
+
+QString DatasourceManager::openErrorText() const
+{
+    return QStringLiteral("cannot open the store at %1: %2").arg(m_stores->directory(), m_stores->openError());
 }
 
 Context *DatasourceManager::contextMain() const
@@ -315,7 +326,7 @@ void DatasourceManager::waitForRefreshes()
 {
     CORVANE_ASSERT(!contextBackground() || !contextBackground()->queue().isCurrent(),
                    "waiting for refreshes from the background queue");
-    if (!m_stores)
+    if (!m_stores || !m_stores->isOpen())
         return;
     // A round may still be handing subscriptions to the pool.
     m_stores->queue().drain();
@@ -418,8 +429,7 @@ void DatasourceManager::deleteDatasourceOrCategoryNotUser(Record *record)
     CORVANE_ASSERT(dispatch::isMainThread(), "must be called from main thread");
     if (!record)
         return;
-    if (const auto &report = StoreHooks::shared().reportCloudDeletion)
-        report(record);
+    SyncDeletion::post(record, false);
     contextMain()->deleteObject(record);
     StoreManager::saveFromContext(contextMain());
     NotificationCenter::defaultCenter().post(kDatasourcesChangedNotification);

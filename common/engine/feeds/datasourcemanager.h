@@ -36,6 +36,7 @@ public:
         QString storeDirectory;  // empty: the user's store folder
         bool resetStore = false; // move the existing store aside and start empty
         bool startTimer = true;  // the 3-second refresh tick
+        bool fetches = true;     // false: no subscription is ever fetched (fuzzing)
         double commitDelaySeconds = 2.0;
         double trimIntervalSeconds = 3600.0;
     };
@@ -50,6 +51,11 @@ public:
     DatasourceManager(const DatasourceManager &) = delete;
     DatasourceManager &operator=(const DatasourceManager &) = delete;
 
+    // False when the store could not be opened: then nothing but
+    // openErrorText() may be used.
+    bool isOpen() const { return m_stores->isOpen(); }
+    // "cannot open the store at PATH: REASON"
+    QString openErrorText() const;
     StoreManager &stores() { return *m_stores; }
     Context *contextMain() const;
     Context *contextBackground() const;
@@ -109,6 +115,7 @@ private:
     std::unique_ptr<FetchPool> m_pool;
     std::unique_ptr<QTimer> m_timer;
     ScopedObserver m_wakeObserver;
+    ScopedObserver m_refreshRequests;
     std::optional<Predicate> m_filterPredicate;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/commonimage.h"
+#include "commonimage.h"
 
 #include <QString>
 #include <QUrl>

@@ -3,7 +3,7 @@
 #include "itemcreation.h"
 
 #include "base/date.h"
-#include "store/commonimage.h"
+#include "commonimage.h"
 #include "store/objectid.h"
 
 #include <QList>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 
 #include <mutex>
 
@@ -17,13 +18,21 @@ class ContextManager
 public:
     static ContextManager &shared();
 
-    void registerContext(const Context *context, dispatch::Queue *queue);
+    struct Registration
+    {
+        Context *context;
+        dispatch::Queue *queue;
+    };
+
+    void registerContext(Context *context, dispatch::Queue *queue);
     void unregisterContext(const Context *context);
     dispatch::Queue *queueForContext(const Context *context) const;
+    // Every registered context, as the registrations stand now.
+    QList<Registration> registrations() const;
 
 private:
     mutable std::mutex m_mutex;
-    QHash<const Context *, dispatch::Queue *> m_queues;
+    QHash<const Context *, Registration> m_registrations;
 };
 
 } // namespace corvane

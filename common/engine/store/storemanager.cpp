@@ -2,6 +2,7 @@
 
 #include "category.h"
 #include "context.h"
+#include "contextmanager.h"
 #include "dataitem.h"
 #include "datasource.h"
 #include "keyword.h"
@@ -63,13 +64,12 @@ StoreManager::StoreManager(const Options &options)
     , m_directory(options.directory)
 {
     CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
-    QDir().mkpath(m_directory);
     const QString oldStore = QDir(m_directory).filePath(kOldStoreFileName);
     const QString currentStore = QDir(m_directory).filePath(ObjectStore::kStoreFileName);
     if (QFile::exists(oldStore) && !QFile::exists(currentStore) && !options.resetStore)
         m_migrated = copyOldStore(oldStore, currentStore);
 
-    m_store = ObjectStore::open(m_directory, {options.resetStore});
+    m_store = ObjectStore::open(m_directory, {options.resetStore}, &m_openError);
     if (!m_store)
         return;
     openContexts();
@@ -81,8 +81,7 @@ StoreManager::~StoreManager()
 {
     waitForPendingCommit();
     m_alive.reset();
-    m_backgroundSaves.reset();
-    m_mainSaves.reset();
+    m_saves.reset();
     if (m_background)
         m_queue->sync([this] { m_background.reset(); });
     m_main.reset();
@@ -145,24 +144,50 @@ void StoreManager::saveFromMainThread()
     m_queue->sync([this] { saveFromContext(m_background.get()); });
 }
 
+// Every context of this store registered with the ContextManager takes in
+// the saves of the others: the main context announces them to the bar, the
+// background context re-marks items after keyword changes and starts the
+// first refresh of new subscriptions, any other context (a sync queue's)
+// merges them plainly on its own queue.
 void StoreManager::observeSaves()
 {
-    NotificationCenter &center = NotificationCenter::defaultCenter();
-    m_backgroundSaves = ScopedObserver(center, kContextDidSaveNotification, m_background.get(),
-                                       [this](const Notification &n) {
-                                           mergeBackgroundSaveIntoMain(n);
-                                           releaseSavedItems(saveInfoOf(n));
-                                       });
-    m_mainSaves = ScopedObserver(center, kContextDidSaveNotification, m_main.get(),
-                                 [this](const Notification &n) { mergeMainSaveIntoBackground(n); });
+    m_saves = ScopedObserver(NotificationCenter::defaultCenter(), kContextDidSaveNotification, nullptr,
+                             [this](const Notification &n) {
+                                 auto *saver = static_cast<Context *>(n.object);
+                                 if (&saver->store() == m_store.get())
+                                     mergeSave(saver, saveInfoOf(n));
+                             });
 }
 
-// Runs on the background queue, right after its save.
-void StoreManager::mergeBackgroundSaveIntoMain(const Notification &notification)
+// Runs on the saver's queue, right after its save.
+void StoreManager::mergeSave(Context *saver, const SaveInfo &info)
 {
-    const SaveInfo info = saveInfoOf(notification);
-    const bool keywordChanged = info.touched(Entity::Keyword);
-    dispatch::main().async([this, alive = std::weak_ptr<int>(m_alive), info, keywordChanged] {
+    for (const ContextManager::Registration &other : ContextManager::shared().registrations()) {
+        if (other.context == saver || &other.context->store() != m_store.get())
+            continue;
+        if (other.context == m_main.get())
+            mergeIntoMain(saver, info);
+        else if (other.context == m_background.get())
+            mergeIntoBackground(saver, info);
+        else
+            other.queue->async([context = other.context, queue = other.queue, store = m_store.get(), info] {
+                // The context may have gone away since the save.
+                if (ContextManager::shared().queueForContext(context) != queue)
+                    return;
+                std::lock_guard guard(store->lock());
+                context->mergeChanges(info);
+            });
+    }
+    if (saver == m_background.get())
+        releaseSavedItems(info);
+}
+
+void StoreManager::mergeIntoMain(Context *saver, const SaveInfo &info)
+{
+    // Keywords saved by the background context came from the cloud; its
+    // items are re-marked once the main context has the change.
+    const bool remarkBackground = saver == m_background.get() && info.touched(Entity::Keyword);
+    dispatch::main().async([this, alive = std::weak_ptr<int>(m_alive), info, remarkBackground] {
         if (alive.expired())
             return;
         Context *main = m_main.get();
@@ -184,7 +209,7 @@ void StoreManager::mergeBackgroundSaveIntoMain(const Notification &notification)
                                                  {{QStringLiteral("inserted"), recordList(inserted)},
                                                   {QStringLiteral("updated"), recordList(updated)},
                                                   {QStringLiteral("deleted"), recordList(deleted)}});
-        if (keywordChanged)
+        if (remarkBackground)
             m_background->performBlockConfined([this] {
                 Keyword::updateMarkInContext(m_background.get());
                 saveFromContext(m_background.get());
@@ -193,10 +218,9 @@ void StoreManager::mergeBackgroundSaveIntoMain(const Notification &notification)
     });
 }
 
-// Runs on the background queue, right after its save. The items a refresh
-// stored are not needed in memory once saved (later refreshes find known
-// items through the store), so they turn back into faults and hold only
-// their identity until something reads them again.
+// The items a refresh stored are not needed in memory once saved (later
+// refreshes find known items through the store), so they turn back into
+// faults and hold only their identity until something reads them again.
 void StoreManager::releaseSavedItems(const SaveInfo &info)
 {
     Context *background = m_background.get();
@@ -206,16 +230,16 @@ void StoreManager::releaseSavedItems(const SaveInfo &info)
                 background->refresh(record, false);
 }
 
-// Runs on the main thread, right after its save.
-void StoreManager::mergeMainSaveIntoBackground(const Notification &notification)
+void StoreManager::mergeIntoBackground(Context *saver, const SaveInfo &info)
 {
-    const SaveInfo info = saveInfoOf(notification);
+    const bool fromUser = saver == m_main.get();
     const bool keywordChanged = info.touched(Entity::Keyword);
     QList<ObjectID> insertedSources;
-    for (const ObjectID &id : info.inserted)
-        if (id.entity == Entity::Datasource)
-            insertedSources.append(id);
-    m_background->performBlockConfined([this, info, keywordChanged, insertedSources] {
+    if (fromUser)
+        for (const ObjectID &id : info.inserted)
+            if (id.entity == Entity::Datasource)
+                insertedSources.append(id);
+    m_background->performBlockConfined([this, info, keywordChanged, fromUser, insertedSources] {
         Context *background = m_background.get();
         {
             std::lock_guard guard(m_store->lock());
@@ -225,7 +249,8 @@ void StoreManager::mergeMainSaveIntoBackground(const Notification &notification)
             Keyword::updateMarkInContext(background);
         saveFromContext(background);
         if (keywordChanged)
-            NotificationCenter::defaultCenter().post(kKeywordsChangedNotification);
+            NotificationCenter::defaultCenter().post(fromUser ? kKeywordsChangedNotification
+                                                              : kKeywordChangeFromCloudNotification);
         for (const ObjectID &id : insertedSources)
             if (auto *source = dynamic_cast<RSSDatasource *>(background->existingObject(id)); source && source->enabled())
                 source->updateData();

@@ -28,7 +28,8 @@ extern const QString kKeywordChangeFromCloudNotification; // "NotificationKeywor
 
 // The store side of the datasource manager: the store file, the main
 // context (main thread) and the background context (its serial queue), the
-// merging of each context's saves into the other, the deferred commit of
+// merging of each context's saves into the others (every context of the
+// store registered with the ContextManager takes part), the deferred commit of
 // background writers, and the daily snapshot and OPML backup files.
 //
 // Deferred commit (processChangesFromContext): at most one commit is pending
@@ -55,7 +56,10 @@ public:
     StoreManager(const StoreManager &) = delete;
     StoreManager &operator=(const StoreManager &) = delete;
 
+    // Without a store nothing else may be used; openError() says why, in
+    // words for the user.
     bool isOpen() const { return m_store != nullptr; }
+    QString openError() const { return m_openError; }
     ObjectStore &store() const { return *m_store; }
     QString directory() const { return m_directory; }
     bool migratedFromOldStore() const { return m_migrated; }
@@ -101,21 +105,22 @@ public:
 private:
     void openContexts();
     void observeSaves();
-    void mergeBackgroundSaveIntoMain(const Notification &notification);
+    void mergeSave(Context *saver, const SaveInfo &info);
+    void mergeIntoMain(Context *saver, const SaveInfo &info);
+    void mergeIntoBackground(Context *saver, const SaveInfo &info);
     void releaseSavedItems(const SaveInfo &info);
-    void mergeMainSaveIntoBackground(const Notification &notification);
     void runDeferredCommit(Context *context);
     void migrateItems();
 
     Options m_options;
     QString m_directory;
+    QString m_openError;
     bool m_migrated = false;
     std::unique_ptr<ObjectStore> m_store;
     std::unique_ptr<dispatch::SerialQueue> m_queue;
     std::unique_ptr<Context> m_main;
     std::unique_ptr<Context> m_background;
-    ScopedObserver m_backgroundSaves;
-    ScopedObserver m_mainSaves;
+    ScopedObserver m_saves;
 
     std::atomic<bool> m_commitPending{false};
     QSemaphore m_processingToken{1};
