@@ -1,6 +1,6 @@
 // Image values: decoding of downloaded bytes in the formats favicons come
 // in, the TIFF archive kept in the store, and what is refused.
-#include "feeds/commonimage.h"
+#include "feeds/commonimagepicture.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -146,14 +146,14 @@ TEST(CommonImageTest, PngBytesRoundTripThroughTheTiffArchive)
     const std::optional<CommonImage> decoded = CommonImage::fromBytes(encoded(original, "png"));
     ASSERT_TRUE(decoded);
     ASSERT_TRUE(decoded->hasImage());
-    EXPECT_TRUE(samePixels(decoded->image(), original));
+    EXPECT_TRUE(samePixels(pictureOf(*decoded), original));
 
     const QByteArray archive = decoded->archive();
     ASSERT_FALSE(archive.isEmpty());
     EXPECT_TRUE(archive.startsWith("II*") || archive.startsWith("MM")) << archive.left(4).toHex().constData();
     const CommonImage back = CommonImage::fromArchive(archive);
     ASSERT_TRUE(back.hasImage());
-    EXPECT_TRUE(samePixels(back.image(), original));
+    EXPECT_TRUE(samePixels(pictureOf(back), original));
     // Archiving is stable: the same picture gives the same bytes.
     EXPECT_EQ(back.archive(), archive);
 }
@@ -166,15 +166,15 @@ TEST(CommonImageTest, IcoBytesRoundTripAndTheLargestPictureIsTaken)
 
     const std::optional<CommonImage> single = CommonImage::fromBytes(encoded(small, "ico"));
     ASSERT_TRUE(single);
-    EXPECT_TRUE(samePixels(single->image(), small));
-    EXPECT_TRUE(samePixels(CommonImage::fromArchive(single->archive()).image(), small));
+    EXPECT_TRUE(samePixels(pictureOf(*single), small));
+    EXPECT_TRUE(samePixels(pictureOf(CommonImage::fromArchive(single->archive())), small));
 
     // The largest is neither the first nor the last of the directory.
     const QByteArray several = joinedIco({encoded(small, "ico"), encoded(large, "ico"), encoded(middle, "ico")});
     const std::optional<CommonImage> chosen = CommonImage::fromBytes(several);
     ASSERT_TRUE(chosen);
-    EXPECT_TRUE(samePixels(chosen->image(), large));
-    EXPECT_TRUE(samePixels(CommonImage::fromArchive(chosen->archive()).image(), large));
+    EXPECT_TRUE(samePixels(pictureOf(*chosen), large));
+    EXPECT_TRUE(samePixels(pictureOf(CommonImage::fromArchive(chosen->archive())), large));
 }
 
 TEST(CommonImageTest, GifBytesRoundTripThroughTheTiffArchive)
@@ -183,13 +183,13 @@ TEST(CommonImageTest, GifBytesRoundTripThroughTheTiffArchive)
     const auto index = [](int x, int y) { return (x + 2 * y) % 4; };
     const std::optional<CommonImage> decoded = CommonImage::fromBytes(gif(9, 7, palette, index));
     ASSERT_TRUE(decoded);
-    ASSERT_EQ(decoded->image().size(), QSize(9, 7));
+    ASSERT_EQ(pictureOf(*decoded).size(), QSize(9, 7));
     for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 9; ++x)
-            ASSERT_EQ(decoded->image().pixel(x, y), palette[index(x, y)]) << x << "," << y;
+            ASSERT_EQ(pictureOf(*decoded).pixel(x, y), palette[index(x, y)]) << x << "," << y;
     const CommonImage back = CommonImage::fromArchive(decoded->archive());
     ASSERT_TRUE(back.hasImage());
-    EXPECT_TRUE(samePixels(back.image(), decoded->image()));
+    EXPECT_TRUE(samePixels(pictureOf(back), pictureOf(*decoded)));
 }
 
 TEST(CommonImageTest, OtherFormatsQtReadsAreDecoded)
@@ -199,11 +199,11 @@ TEST(CommonImageTest, OtherFormatsQtReadsAreDecoded)
         SCOPED_TRACE(format);
         const std::optional<CommonImage> decoded = CommonImage::fromBytes(encoded(opaque, format));
         ASSERT_TRUE(decoded);
-        EXPECT_TRUE(samePixels(decoded->image(), opaque));
+        EXPECT_TRUE(samePixels(pictureOf(*decoded), opaque));
     }
     const std::optional<CommonImage> jpeg = CommonImage::fromBytes(encoded(opaque, "jpeg"));
     ASSERT_TRUE(jpeg);
-    EXPECT_EQ(jpeg->image().size(), opaque.size()); // lossy: the size is what must survive
+    EXPECT_EQ(pictureOf(*jpeg).size(), opaque.size()); // lossy: the size is what must survive
 }
 
 TEST(CommonImageTest, ErrorPagesGarbageAndEmptyBytesAreNoPicture)
@@ -226,7 +226,7 @@ TEST(CommonImageTest, EmptyArchiveGivesAnObjectWithoutImage)
 {
     const CommonImage none = CommonImage::fromArchive(QByteArray());
     EXPECT_FALSE(none.hasImage());
-    EXPECT_TRUE(none.image().isNull());
+    EXPECT_TRUE(pictureOf(none).isNull());
     EXPECT_TRUE(none.archive().isEmpty());
     EXPECT_FALSE(CommonImage().hasImage());
     EXPECT_TRUE(CommonImage().archive().isEmpty());
@@ -245,7 +245,7 @@ TEST(CommonImageTest, PicturesDeclaredLargerThanTheBoundAreRefused)
     atTheBound.fill(Qt::white);
     const std::optional<CommonImage> accepted = CommonImage::fromBytes(encoded(atTheBound, "png"));
     ASSERT_TRUE(accepted);
-    EXPECT_EQ(accepted->image().size(), QSize(kSide, 1));
+    EXPECT_EQ(pictureOf(*accepted).size(), QSize(kSide, 1));
 }
 
 TEST(CommonImageTest, ApplicationImagesComeFromTheResources)
@@ -253,8 +253,8 @@ TEST(CommonImageTest, ApplicationImagesComeFromTheResources)
     // tests/store/images/testdot.png, compiled into this test program.
     const std::optional<CommonImage> dot = CommonImage::imageNamed(QStringLiteral("testdot"));
     ASSERT_TRUE(dot);
-    ASSERT_EQ(dot->image().size(), QSize(8, 8));
-    EXPECT_EQ(QColor(dot->image().pixel(0, 0)), QColor(0x20, 0x60, 0xc0));
+    ASSERT_EQ(pictureOf(*dot).size(), QSize(8, 8));
+    EXPECT_EQ(QColor(pictureOf(*dot).pixel(0, 0)), QColor(0x20, 0x60, 0xc0));
     EXPECT_FALSE(CommonImage::imageNamed(QStringLiteral("no-such-image")));
     EXPECT_FALSE(CommonImage::imageNamed(QString()));
 }

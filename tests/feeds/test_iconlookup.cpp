@@ -1,4 +1,5 @@
 #include "feeds/httpfetch.h"
+#include "feeds/commonimagepicture.h"
 #include "feeds/iconlookup.h"
 
 #include "httptestserver.h"
@@ -54,7 +55,7 @@ TEST_F(Icons, TheFaviconAtTheHostWinsAndNothingElseIsAsked)
     serve(QStringLiteral("news.example"), QStringLiteral("/favicon.ico"), pngBytes(16, qRgb(255, 0, 0)));
     const auto icon = find(QStringLiteral("http://news.example/rss.xml"));
     ASSERT_TRUE(icon && icon->hasImage());
-    EXPECT_EQ(icon->image().pixel(3, 3), qRgb(255, 0, 0));
+    EXPECT_EQ(pictureOf(*icon).pixel(3, 3), qRgb(255, 0, 0));
     EXPECT_EQ(server.requestCount(), 1);
 }
 
@@ -65,7 +66,7 @@ TEST_F(Icons, FallsBackToTheRegisteredDomainThenTheHomePageThenTheChannelImage)
     serve(QStringLiteral("host.org"), QStringLiteral("/favicon.ico"), pngBytes(16, qRgb(0, 255, 0)));
     auto icon = find(QStringLiteral("http://blog.host.org/feed"));
     ASSERT_TRUE(icon);
-    EXPECT_EQ(icon->image().pixel(1, 1), qRgb(0, 255, 0));
+    EXPECT_EQ(pictureOf(*icon).pixel(1, 1), qRgb(0, 255, 0));
 
     // An HTML error page for the favicon: no icon from it, no domain lookup, the home page's shortcut icon.
     server.resetCounters();
@@ -76,7 +77,7 @@ TEST_F(Icons, FallsBackToTheRegisteredDomainThenTheHomePageThenTheChannelImage)
     serve(QStringLiteral("www.site.net"), QStringLiteral("/img/s.png"), pngBytes(16, qRgb(0, 0, 255)));
     icon = find(QStringLiteral("http://feeds.elsewhere.com/x"), QStringLiteral("http://www.site.net/blog"));
     ASSERT_TRUE(icon);
-    EXPECT_EQ(icon->image().pixel(1, 1), qRgb(0, 0, 255)) << "the channel's link names the site";
+    EXPECT_EQ(pictureOf(*icon).pixel(1, 1), qRgb(0, 0, 255)) << "the channel's link names the site";
     for (const HttpTestServer::Request &request : server.requests())
         EXPECT_NE(request.host, QStringLiteral("site.net"));
 
@@ -91,6 +92,6 @@ TEST_F(Icons, FallsBackToTheRegisteredDomainThenTheHomePageThenTheChannelImage)
     EXPECT_FALSE(find(QStringLiteral("http://plain.org/feed")));
     icon = find(QStringLiteral("http://plain.org/feed"), QString(), QUrl(QStringLiteral("http://img.org/exact.png")));
     ASSERT_TRUE(icon);
-    EXPECT_EQ(icon->image().pixel(0, 0), qRgb(7, 7, 7));
+    EXPECT_EQ(pictureOf(*icon).pixel(0, 0), qRgb(7, 7, 7));
     EXPECT_FALSE(find(QStringLiteral("http://plain.org/feed"), QString(), QUrl(QStringLiteral("http://img.org/large.png"))));
 }

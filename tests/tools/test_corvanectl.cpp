@@ -160,3 +160,15 @@ TEST_F(Corvanectl, AStoreThatCannotBeOpenedIsOneLineAndExitOneWithNothingChanged
     ASSERT_TRUE(blocker.open(QIODevice::ReadOnly));
     EXPECT_EQ(blocker.readAll(), QByteArray("not a folder"));
 }
+
+// The command-line tool decodes icons through the codec module, loaded on
+// first use, so the program itself needs no Qt Gui.
+TEST(CorvanectlBinary, DoesNotLinkQtGui)
+{
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"), {QStringLiteral("-d"), QStringLiteral(CORVANECTL_PATH)});
+    ASSERT_TRUE(readelf.waitForFinished(30000));
+    const QByteArray dynamic = readelf.readAllStandardOutput();
+    ASSERT_TRUE(dynamic.contains("libQt6Core")) << dynamic.toStdString();
+    EXPECT_FALSE(dynamic.contains("libQt6Gui")) << dynamic.toStdString();
+}

@@ -1,118 +1,74 @@
 #include "commonimage.h"
 
-#include <QBuffer>
-#include <QFile>
-#include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
+#include "imagecodec/imagecodec.h"
 
-#include <algorithm>
+#include "base/log.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLibrary>
+
+#include <mutex>
 
 namespace corvane {
-
 namespace {
 
-// Formats whose content detection is too weak to tell them from text or
-// noise (a WBMP header is two zero bytes, a TGA header a few plausible
-// numbers); server error pages must not come out as pictures.
-bool isWeaklyDetected(const QByteArray &format)
-{
-    return format == "wbmp" || format == "tga";
-}
+static_assert(CommonImage::kMaximumSide == imagecodec::kMaximumSide);
 
-// Files of these formats may hold the same picture at several sizes.
-bool holdsSeveralSizes(const QByteArray &format)
+// The module next to an installed program, else the one of the build tree.
+imagecodec::DecodeFunction loadDecoder()
 {
-    return format == "ico" || format == "cur";
-}
-
-constexpr int kMostPicturesLooked = 64;
-
-bool fits(const QSize &size)
-{
-    return size.width() <= CommonImage::kMaximumSide && size.height() <= CommonImage::kMaximumSide;
-}
-
-// Picks the largest picture of a multi-size file: the reader is left on it.
-void jumpToLargest(QImageReader &reader)
-{
-    const int count = std::min(reader.imageCount(), kMostPicturesLooked);
-    if (count < 2)
-        return;
-    int best = -1;
-    qint64 bestArea = -1;
-    for (int i = 0; i < count; ++i) {
-        if (!reader.jumpToImage(i))
+    QStringList places;
+    if (QCoreApplication::instance())
+        places.append(QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/corvane/")
+                      + QStringLiteral(CORVANE_IMAGECODEC_NAME));
+    places.append(QStringLiteral(CORVANE_IMAGECODEC_PATH));
+    for (const QString &place : std::as_const(places)) {
+        if (!QFile::exists(place))
             continue;
-        const QSize size = reader.size();
-        if (!size.isValid() || !fits(size))
-            continue;
-        const qint64 area = qint64(size.width()) * size.height();
-        if (area > bestArea) {
-            best = i;
-            bestArea = area;
-        }
+        // Kept loaded for the life of the process.
+        auto *library = new QLibrary(place);
+        if (auto decode = reinterpret_cast<imagecodec::DecodeFunction>(library->resolve(imagecodec::kDecodeSymbol)))
+            return decode;
+        logLine(QStringLiteral("cannot load the image decoder %1: %2").arg(place, library->errorString()));
+        delete library;
     }
-    reader.jumpToImage(std::max(best, 0));
+    logLine(QStringLiteral("no image decoder found: pictures are not decoded"));
+    return nullptr;
 }
 
-// Pictures with transparency are kept premultiplied, the form a TIFF
-// archive reads back as, so archiving the decoded picture again gives the
-// same bytes.
-QImage canonical(QImage image)
+imagecodec::DecodeFunction decoder()
 {
-    if (image.hasAlphaChannel() && image.format() != QImage::Format_Indexed8
-        && image.format() != QImage::Format_ARGB32_Premultiplied)
-        return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    return image;
-}
-
-std::optional<QImage> decode(const QByteArray &bytes)
-{
-    if (bytes.isEmpty())
-        return std::nullopt;
-    QBuffer buffer;
-    buffer.setData(bytes);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    if (!reader.canRead())
-        return std::nullopt;
-    const QByteArray format = reader.format();
-    if (isWeaklyDetected(format))
-        return std::nullopt;
-    if (holdsSeveralSizes(format))
-        jumpToLargest(reader);
-    // Refuse oversized pictures before any pixel memory is allocated.
-    const QSize declared = reader.size();
-    if (declared.isValid() && !fits(declared))
-        return std::nullopt;
-    QImage image;
-    if (!reader.read(&image) || image.isNull() || !fits(image.size()))
-        return std::nullopt;
-    return canonical(std::move(image));
+    static std::once_flag once;
+    static imagecodec::DecodeFunction decode = nullptr;
+    std::call_once(once, [] { decode = loadDecoder(); });
+    return decode;
 }
 
 } // namespace
 
-CommonImage::CommonImage(QImage image)
-    : m_image(std::make_shared<const QImage>(std::move(image)))
+CommonImage::CommonImage(QByteArray archive)
+    : m_archive(std::move(archive))
 {
+}
+
+bool CommonImage::decoderAvailable()
+{
+    return decoder() != nullptr;
 }
 
 std::optional<CommonImage> CommonImage::fromBytes(const QByteArray &bytes)
 {
-    std::optional<QImage> image = decode(bytes);
-    if (!image)
+    const imagecodec::DecodeFunction decode = bytes.isEmpty() ? nullptr : decoder();
+    QByteArray archive;
+    if (!decode || !decode(&bytes, &archive))
         return std::nullopt;
-    return CommonImage(std::move(*image));
+    return CommonImage(std::move(archive));
 }
 
 CommonImage CommonImage::fromArchive(const QByteArray &archive)
 {
-    std::optional<QImage> image = decode(archive);
-    return image ? CommonImage(std::move(*image)) : CommonImage();
+    return fromBytes(archive).value_or(CommonImage());
 }
 
 std::optional<CommonImage> CommonImage::imageNamed(const QString &name)
@@ -123,32 +79,6 @@ std::optional<CommonImage> CommonImage::imageNamed(const QString &name)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return fromBytes(file.readAll());
-}
-
-bool CommonImage::hasImage() const
-{
-    return m_image && !m_image->isNull();
-}
-
-QImage CommonImage::image() const
-{
-    return m_image ? *m_image : QImage();
-}
-
-QByteArray CommonImage::archive() const
-{
-    if (!hasImage())
-        return QByteArray();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    if (!buffer.open(QIODevice::WriteOnly))
-        return QByteArray();
-    QImageWriter writer(&buffer, "tiff");
-    writer.setCompression(1); // LZW: icons are mostly flat colour
-    if (!writer.write(*m_image))
-        return QByteArray();
-    buffer.close();
-    return bytes;
 }
 
 } // namespace corvane

@@ -3,14 +3,14 @@
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
 #include <optional>
-
-class QImage;
 
 namespace corvane {
 
-// An image value of a record field; its archived form is the image's TIFF bytes (empty: no image).
+// An image value of a record field; its archived form is the image's TIFF
+// bytes (empty: no image). Pictures are decoded by the image codec module,
+// loaded on the first decoding, so a process that decodes none never loads
+// Qt Gui; the bar draws from archive() with QImage::fromData.
 //
 // Decoding is bounded: pictures whose declared size exceeds kMaximumSide on
 // either side are refused before their pixels are read. Of an .ico holding
@@ -21,16 +21,18 @@ public:
 
     CommonImage() = default;                                  // no image
     static std::optional<CommonImage> fromBytes(const QByteArray &bytes); // any format Qt reads (ico, png, gif, jpeg, bmp, tiff...); none when not a picture
-    static CommonImage fromArchive(const QByteArray &archive); // empty data → object without image
+    static CommonImage fromArchive(const QByteArray &archive); // bytes that are no picture → object without image
     static std::optional<CommonImage> imageNamed(const QString &name);   // an application image from Qt resources ":/images/<name>.png" (none if missing)
-    bool hasImage() const;
-    QImage image() const;         // the decoded picture; callers include <QImage>
-    QByteArray archive() const;   // TIFF bytes of the image, empty when none
+    bool hasImage() const { return !m_archive.isEmpty(); }
+    QByteArray archive() const { return m_archive; } // TIFF bytes of the image, empty when none
+
+    // False when the codec module could not be loaded (then nothing decodes).
+    static bool decoderAvailable();
 
 private:
-    explicit CommonImage(QImage image);
+    explicit CommonImage(QByteArray archive);
 
-    std::shared_ptr<const QImage> m_image; // shared: copies of a value share one picture
+    QByteArray m_archive;
 };
 
 } // namespace corvane
