@@ -1,7 +1,7 @@
 #pragma once
 
 #include "feeds/datasourcemanager.h"
-#include "feeds/httpfetch.h"
+#include "net/httpfetch.h"
 #include "feeds/rssparser.h"
 
 #include "base/notificationcenter.h"

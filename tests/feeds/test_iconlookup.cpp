@@ -1,4 +1,4 @@
-#include "feeds/httpfetch.h"
+#include "net/httpfetch.h"
 #include "feeds/iconlookup.h"
 
 #include "httptestserver.h"

@@ -3,7 +3,7 @@
 #include "datasourcemanager.h"
 #include "feeddocumentreader.h"
 #include "htmllinks.h"
-#include "httpfetch.h"
+#include "net/httpfetch.h"
 #include "iconlookup.h"
 #include "refreshschedule.h"
 
@@ -24,7 +24,6 @@ namespace corvane {
 
 const QString kDatasourcesSubtleChangedNotification = QStringLiteral("kNotificationDatasourcesSubtleChanged");
 const QString kRefreshAttemptFinishedNotification = QStringLiteral("DatasourceRefreshAttemptFinished");
-const QString kCorvaneErrorDomain = QStringLiteral("Corvane");
 
 namespace {
 

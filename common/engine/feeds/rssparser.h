@@ -25,9 +25,6 @@ extern const QString kDatasourcesSubtleChangedNotification; // "kNotificationDat
 // "uri", "items" (records stored), "error" (text, empty after a success),
 // "completed" (the attempt ran to its end).
 extern const QString kRefreshAttemptFinishedNotification;
-// Domain and code of the refresh's own errors ("Invalid XML", "Error fetching").
-extern const QString kCorvaneErrorDomain; // "Corvane"
-constexpr int kCorvaneRefreshErrorCode = 667;
 
 // One refresh of one feed: downloads the document, follows up to two RSS
 // links of a web page, reads the feed, looks for an icon when the
