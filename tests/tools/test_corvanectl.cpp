@@ -142,3 +142,55 @@ TEST_F(Corvanectl, AFreshHomeGetsTheFirstRunSubscriptionsOnce)
         EXPECT_EQ(run({QStringLiteral("remove"), feed.toObject().value(QStringLiteral("url")).toString()}).status, 0);
     EXPECT_TRUE(json({QStringLiteral("list-feeds"), QStringLiteral("--json")}).isEmpty()) << "defaults do not come back";
 }
+
+TEST_F(Corvanectl, OnlyWebAndTwitterAddressesAreSubscribedFromTheCommandLineAndOpml)
+{
+    const struct { const char *address; bool accepted; } rows[] = {
+        {"http://news.example/rss", true},
+        {"feed://other.example/rss", true},
+        {"feed:https://third.example/atom", true},
+        {"plain.example/rss", true},
+        {"@someone", true},
+        {"file:///etc/passwd", false},
+        {"FILE://localhost/etc/passwd", false},
+        {"javascript:alert(1)", false},
+        {"data:text/xml,%3Crss%2F%3E", false},
+        {"ftp://files.example/rss", false},
+    };
+    int accepted = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.address);
+        const Outcome added = run({QStringLiteral("--no-default-feeds"), QStringLiteral("add"), QString::fromUtf8(row.address)});
+        if (row.accepted) {
+            ++accepted;
+            EXPECT_EQ(added.status, 0) << added.err.toStdString();
+            EXPECT_TRUE(added.out.startsWith("added: ")) << added.out.toStdString();
+        } else {
+            EXPECT_EQ(added.status, 1);
+            EXPECT_EQ(added.err, "corvanectl: not a feed address: " + QByteArray(row.address) + "\n");
+        }
+    }
+
+    const QString opml = home.filePath(QStringLiteral("list.opml"));
+    QFile file(opml);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<?xml version=\"1.0\"?><opml version=\"1.0\"><body>"
+               "<outline text=\"Local\" type=\"rss\" xmlUrl=\"file:///etc/passwd\"/>"
+               "<outline text=\"Script\" type=\"rss\" xmlUrl=\"javascript:alert(1)\"/>"
+               "<outline text=\"Web\" type=\"rss\" xmlUrl=\"http://web.example/rss\"/>"
+               "</body></opml>");
+    file.close();
+    const Outcome imported = run({QStringLiteral("import-opml"), opml});
+    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+
+    const QJsonArray feeds = json({QStringLiteral("list-feeds"), QStringLiteral("--json")});
+    QStringList urls;
+    for (const QJsonValue &feed : feeds)
+        urls.append(feed.toObject().value(QStringLiteral("url")).toString());
+    EXPECT_EQ(urls.size(), accepted + 1) << urls.join(u' ').toStdString();
+    EXPECT_TRUE(urls.contains(QStringLiteral("http://web.example/rss")));
+    for (const QString &url : std::as_const(urls)) {
+        EXPECT_FALSE(url.contains(QStringLiteral("passwd"))) << url.toStdString();
+        EXPECT_FALSE(url.contains(QStringLiteral("javascript"))) << url.toStdString();
+    }
+}
