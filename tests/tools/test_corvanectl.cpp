@@ -194,3 +194,28 @@ TEST_F(Corvanectl, OnlyWebAndTwitterAddressesAreSubscribedFromTheCommandLineAndO
         EXPECT_FALSE(url.contains(QStringLiteral("javascript"))) << url.toStdString();
     }
 }
+
+TEST_F(Corvanectl, RefreshSucceedsWhenAnySubscriptionDidAndExitsThreeWhenAllFailed)
+{
+    serveFeed(QStringLiteral("/good.xml"), "Good", 2);
+    HttpTestServer::Response broken;
+    broken.status = 500;
+    server.setResponse(QStringLiteral("/broken.xml"), broken);
+    const QString good = server.url(QStringLiteral("/good.xml")).toString();
+    ASSERT_EQ(run({QStringLiteral("--no-default-feeds"), QStringLiteral("add"), good,
+                   server.url(QStringLiteral("/broken.xml")).toString(),
+                   server.url(QStringLiteral("/missing.xml")).toString()}).status, 0);
+
+    const Outcome some = run({QStringLiteral("refresh"), QStringLiteral("--timeout"), QStringLiteral("60")});
+    EXPECT_EQ(some.status, 0) << some.out.toStdString();
+    EXPECT_TRUE(some.out.contains("Good\t2 items\tok")) << some.out.toStdString();
+    EXPECT_TRUE(some.out.contains("500 Internal Server Error")) << some.out.toStdString();
+
+    ASSERT_EQ(run({QStringLiteral("remove"), good}).status, 0);
+    const Outcome none = run({QStringLiteral("refresh"), QStringLiteral("--timeout"), QStringLiteral("60")});
+    EXPECT_EQ(none.status, 3) << none.out.toStdString();
+    EXPECT_EQ(none.out.count('\n'), 2) << "every subscription is still listed";
+
+    const Outcome help = run({QStringLiteral("refresh"), QStringLiteral("--help")});
+    EXPECT_TRUE(help.out.contains("3 when every one failed")) << help.out.toStdString();
+}
