@@ -102,6 +102,19 @@ protected:
         settle();
     }
 
+    // Rounds, as the timer would run them, until `attempts` refreshes have
+    // ended: more subscriptions than pool slots take several.
+    void refreshRounds(int attempts)
+    {
+        const int target = m_finished + attempts;
+        EXPECT_TRUE(spin([&] {
+            if (m_finished < target)
+                manager->update();
+            return m_finished >= target;
+        })) << "refresh attempts did not finish";
+        settle();
+    }
+
     // Makes every subscription due again, as after a wake from sleep.
     void makeDue()
     {

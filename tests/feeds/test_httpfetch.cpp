@@ -1022,3 +1022,22 @@ TEST_F(HttpsFetch, WithoutAPromptCertificateErrorsFail)
     EXPECT_EQ(error.code, int(QNetworkReply::SslHandshakeFailedError));
     EXPECT_FALSE(HttpFetcher::allowsAnyHTTPSCertificateForHost(QStringLiteral("127.0.0.6")));
 }
+// Once a response with a validator sat in the HTTP cache, a later error status
+// came out as the cached 200 with a transport error.
+TEST_F(HttpFetch, AnErrorAfterACacheableSuccessShowsItsOwnStatus)
+{
+    std::atomic<int> status{200};
+    server.setHandler([&](const HttpTestServer::Request &) -> std::optional<HttpTestServer::Response> {
+        if (status == 200)
+            return respond(200, "<rss/>", {{"ETag", "\"v1\""}, {"Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT"}});
+        return respond(status, {});
+    });
+    FetchError error;
+    HttpResponse response;
+    ASSERT_TRUE(fetcher.dataFromURL(server.url(QStringLiteral("/x")), false, &error, &response));
+    status = 500;
+    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/x")), false, &error, &response));
+    EXPECT_EQ(error.domain, kHTTPResponseErrorDomain);
+    EXPECT_EQ(error.description, QStringLiteral("500 Internal Server Error"));
+    EXPECT_EQ(response.status, 500);
+}

@@ -181,6 +181,10 @@ void HttpWorker::Private::start(const std::shared_ptr<HttpTransfer> &transfer)
     request.setRawHeader("User-Agent", HttpFetcher::kUserAgent);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          transfer->usingCache ? QNetworkRequest::PreferNetwork : QNetworkRequest::AlwaysNetwork);
+    // What may not come from the cache is not written to it either: feeds are
+    // validated by their own conditional GET, and with an entry for the URL Qt
+    // reports a later error status as the entry's 200.
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, transfer->usingCache);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     // Asking for the encodings ourselves keeps Qt from inflating the body: take() does.
