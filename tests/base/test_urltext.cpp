@@ -74,12 +74,26 @@ TEST(FeedUrl, NormalisesTypedAddresses)
         {"http kept", u"http://host/rss?a=1"_s, u"http://host/rss?a=1"_s},
         {"shortest http address", u"http://x"_s, u"http://x"_s},
         {"no scheme", u"host/rss"_s, u"http://host/rss"_s},
-        {"other scheme gets the prefix too", u"ftp://x"_s, u"http://ftp://x"_s},
-        // Too short for their rules, so these get the prefix and name a host
-        // "feed", "http" or "https".
-        {"feed:// alone", u"feed://"_s, u"http://feed://"_s},
-        {"http:// alone", u"http://"_s, u"http://http://"_s},
-        {"https:// alone", u"https://"_s, u"http://https://"_s},
+        {"host and port", u"localhost:8080/rss"_s, u"http://localhost:8080/rss"_s},
+        {"host and port alone", u"example.com:80"_s, u"http://example.com:80"_s},
+        {"feed prefix before https", u"feed:https://host/rss"_s, u"https://host/rss"_s},
+        {"feed prefix before http", u"FEED:http://host/rss"_s, u"http://host/rss"_s},
+        // Addresses of other schemes are no feeds: with "http://" in front
+        // they would name a host ("file", "javascript") and be fetched.
+        {"file", u"file:///etc/passwd"_s, std::nullopt},
+        {"file in upper case", u"FILE:///etc/passwd"_s, std::nullopt},
+        {"file with a host", u"file://localhost/etc/passwd"_s, std::nullopt},
+        {"javascript", u"javascript:alert(1)"_s, std::nullopt},
+        {"data", u"data:text/xml,%3Crss%2F%3E"_s, std::nullopt},
+        {"ftp", u"ftp://x"_s, std::nullopt},
+        {"mailto", u"mailto:news@example.com"_s, std::nullopt},
+        {"view-source before http", u"view-source:http://host/rss"_s, std::nullopt},
+        {"feed prefix before file", u"feed:file:///etc/passwd"_s, std::nullopt},
+        {"feed prefix before javascript", u"feed:javascript:alert(1)"_s, std::nullopt},
+        // Too short for their rules: a scheme with nothing after it.
+        {"feed:// alone", u"feed://"_s, std::nullopt},
+        {"http:// alone", u"http://"_s, std::nullopt},
+        {"https:// alone", u"https://"_s, std::nullopt},
         {"empty", u""_s, std::nullopt},
         {"no host", u"http:///rss"_s, std::nullopt},
         {"space", u"host/my rss"_s, std::nullopt},
@@ -93,6 +107,19 @@ TEST(FeedUrl, NormalisesTypedAddresses)
         if (url) {
             EXPECT_EQ(*url, QUrl(*row.expected, QUrl::StrictMode)) << qPrintable(url->toString());
         }
+    }
+}
+
+TEST(FeedUrl, SubscribableAddressesAreWebOrTwitterForms)
+{
+    const struct { QString text; bool subscribable; } rows[] = {
+        {u"http://host/rss"_s, true},   {u"feed://host/rss"_s, true},    {u"host/rss"_s, true},
+        {u"@someone"_s, true},          {u"#topic"_s, true},             {u"file:///etc/passwd"_s, false},
+        {u"javascript:alert(1)"_s, false}, {u"data:,x"_s, false},      {u""_s, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text.toStdString());
+        EXPECT_EQ(isSubscribableAddress(row.text), row.subscribable);
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "feeds/datasourcemanager.h"
-#include "feeds/httpfetch.h"
+#include "net/httpfetch.h"
 #include "feeds/rssparser.h"
 
 #include "base/notificationcenter.h"
@@ -99,6 +99,19 @@ protected:
         const int target = m_finished + attempts;
         manager->update();
         EXPECT_TRUE(spin([&] { return m_finished >= target; })) << "refresh attempts did not finish";
+        settle();
+    }
+
+    // Rounds, as the timer would run them, until `attempts` refreshes have
+    // ended: more subscriptions than pool slots take several.
+    void refreshRounds(int attempts)
+    {
+        const int target = m_finished + attempts;
+        EXPECT_TRUE(spin([&] {
+            if (m_finished < target)
+                manager->update();
+            return m_finished >= target;
+        })) << "refresh attempts did not finish";
         settle();
     }
 

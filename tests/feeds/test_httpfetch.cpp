@@ -1,4 +1,4 @@
-#include "feeds/httpfetch.h"
+#include "net/httpfetch.h"
 
 #include "base/settings.h"
 #include "httptestserver.h"
@@ -257,8 +257,8 @@ TEST_F(HttpFetch, EndlessBodyIsCutAtTheLimit)
     MemoryWatch memory;
     FetchError error;
     EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/endless")), false, &error));
-    EXPECT_EQ(error.domain, QStringLiteral("Corvane"));
-    EXPECT_EQ(error.code, 668);
+    EXPECT_EQ(error.domain, kCorvaneErrorDomain);
+    EXPECT_EQ(error.code, corvaneerror::kDownloadTooLarge);
     EXPECT_EQ(error.description, QStringLiteral("Download too large"));
     // The body is held up to the limit once, plus buffers: far from unbounded.
     const qint64 growth = memory.growthKb();
@@ -276,7 +276,7 @@ TEST_F(HttpFetch, BodyOfExactlyTheLimitIsKeptOneByteMoreIsNot)
     EXPECT_EQ(data->size(), HttpFetcher::kMaxBodyBytes);
     EXPECT_FALSE(error.isSet());
     EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/over")), false, &error));
-    EXPECT_EQ(error.code, HttpFetcher::kDownloadTooLarge);
+    EXPECT_EQ(error.code, corvaneerror::kDownloadTooLarge);
 }
 
 #ifdef CORVANE_TEST_HAVE_ZLIB
@@ -350,8 +350,8 @@ TEST_F(HttpFetch, CorruptEncodedBodyFails)
     server.setResponse(QStringLiteral("/broken"), respond(200, broken, {{"Content-Encoding", "gzip"}}));
     FetchError error;
     EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/broken")), false, &error));
-    EXPECT_EQ(error.domain, QStringLiteral("Corvane"));
-    EXPECT_EQ(error.code, HttpFetcher::kUndecodableBody);
+    EXPECT_EQ(error.domain, kCorvaneErrorDomain);
+    EXPECT_EQ(error.code, corvaneerror::kUndecodableBody);
 }
 
 TEST_F(HttpFetch, GzipBombIsCutAtTheLimit)
@@ -362,8 +362,8 @@ TEST_F(HttpFetch, GzipBombIsCutAtTheLimit)
     MemoryWatch memory;
     FetchError error;
     EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/bomb")), false, &error));
-    EXPECT_EQ(error.domain, QStringLiteral("Corvane"));
-    EXPECT_EQ(error.code, 668);
+    EXPECT_EQ(error.domain, kCorvaneErrorDomain);
+    EXPECT_EQ(error.code, corvaneerror::kDownloadTooLarge);
     EXPECT_EQ(error.description, QStringLiteral("Download too large"));
     const qint64 growth = memory.growthKb();
     EXPECT_LT(growth, (80 * 1024) * kMemoryBoundFactor); // nowhere near the 100 MB it inflates to
@@ -376,6 +376,105 @@ TEST_F(HttpFetch, GzipBombIsCutAtTheLimit)
     EXPECT_EQ(data->size(), HttpFetcher::kMaxBodyBytes);
 }
 #endif
+
+// --- Requests of any method ------------------------------------------------------------------
+
+TEST_F(HttpFetch, PostAndDeleteCarryTheirHeadersAndBody)
+{
+    server.setHandler([](const HttpTestServer::Request &request) -> std::optional<HttpTestServer::Response> {
+        if (request.method == "POST")
+            return respond(201, "created:" + request.body, {{"Location", "/entries/7"}});
+        if (request.method == "DELETE")
+            return respond(204, {});
+        return respond(405, "no");
+    });
+    HttpRequest post;
+    post.url = server.url(QStringLiteral("/entries"));
+    post.method = "POST";
+    post.headers = {{"Content-Type", "application/json"}, {"Authorization", "OAuth token-1"}};
+    post.body = R"({"title":"ä"})";
+    FetchError error;
+    HttpResponse response;
+    const auto created = fetcher.send(post, &error, &response);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(*created, "created:" + post.body);
+    EXPECT_FALSE(error.isSet());
+    EXPECT_EQ(response.status, 201);
+    EXPECT_EQ(response.header("location"), QByteArray("/entries/7"));
+
+    HttpRequest remove;
+    remove.url = server.url(QStringLiteral("/entries/7"));
+    remove.method = "DELETE";
+    remove.headers = {{"Authorization", "OAuth token-1"}};
+    const auto removed = fetcher.send(remove, &error, &response);
+    ASSERT_TRUE(removed);
+    EXPECT_TRUE(removed->isEmpty());
+    EXPECT_FALSE(error.isSet());
+    EXPECT_EQ(response.status, 204);
+
+    // A refusal still hands out its body, for clients that read error documents.
+    HttpRequest put = remove;
+    put.method = "PUT";
+    const auto refused = fetcher.send(put, &error, &response);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(*refused, QByteArray("no"));
+    EXPECT_EQ(error.domain, kHTTPResponseErrorDomain);
+    EXPECT_EQ(error.code, 405);
+
+    const QList<HttpTestServer::Request> requests = server.requests();
+    ASSERT_EQ(requests.size(), 3);
+    EXPECT_EQ(requests[0].method, QByteArray("POST"));
+    EXPECT_EQ(requests[0].body, post.body);
+    EXPECT_EQ(requests[0].header("content-type"), QByteArray("application/json"));
+    EXPECT_EQ(requests[0].header("authorization"), QByteArray("OAuth token-1"));
+    EXPECT_EQ(requests[0].header("user-agent"), HttpFetcher::kUserAgent);
+    EXPECT_EQ(requests[1].method, QByteArray("DELETE"));
+    EXPECT_EQ(requests[1].path, QStringLiteral("/entries/7"));
+    EXPECT_EQ(requests[1].header("authorization"), QByteArray("OAuth token-1"));
+    EXPECT_TRUE(requests[1].body.isEmpty());
+}
+
+TEST_F(HttpFetch, OnlyHttpAndHttpsAreOpened)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString secret = dir.filePath(QStringLiteral("secret.xml"));
+    {
+        QFile file(secret);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<rss><channel><title>private</title></channel></rss>");
+    }
+    const QUrl fileUrl = QUrl::fromLocalFile(secret);
+    const QUrl urls[] = {fileUrl, QUrl(QStringLiteral("data:text/xml,%3Crss%2F%3E")),
+                         QUrl(QStringLiteral("ftp://127.0.0.1/feed.xml")), QUrl(QStringLiteral("qrc:/images/espn.png")),
+                         QUrl(QStringLiteral("http:///no-host"))};
+    for (const QUrl &url : urls) {
+        SCOPED_TRACE(url.toString().toStdString());
+        FetchError error;
+        HttpResponse response;
+        EXPECT_FALSE(fetcher.dataFromURL(url, false, &error, &response));
+        EXPECT_EQ(error.domain, kCorvaneErrorDomain);
+        EXPECT_EQ(error.code, corvaneerror::kUnsupportedScheme);
+        EXPECT_EQ(response.status, 0);
+        HttpRequest post;
+        post.url = url;
+        post.method = "POST";
+        EXPECT_FALSE(fetcher.send(post, &error));
+        EXPECT_EQ(error.code, corvaneerror::kUnsupportedScheme);
+    }
+
+    // A server cannot redirect into the local files either.
+    server.setResponse(QStringLiteral("/to-file"), respond(302, {}, {{"Location", fileUrl.toEncoded()}}));
+    server.setResponse(QStringLiteral("/to-data"), respond(301, {}, {{"Location", "data:text/xml,%3Crss%2F%3E"}}));
+    for (const QString &path : {QStringLiteral("/to-file"), QStringLiteral("/to-data")}) {
+        SCOPED_TRACE(path.toStdString());
+        FetchError error;
+        EXPECT_FALSE(fetcher.dataFromURL(server.url(path), false, &error));
+        EXPECT_EQ(error.domain, kCorvaneErrorDomain);
+        EXPECT_EQ(error.code, corvaneerror::kUnsupportedScheme);
+    }
+    EXPECT_EQ(server.requestCount(), 2);
+}
 
 // --- Redirects --------------------------------------------------------------------------------
 
@@ -922,4 +1021,23 @@ TEST_F(HttpsFetch, WithoutAPromptCertificateErrorsFail)
     EXPECT_FALSE(fetcher.dataFromURL(at("127.0.0.6", tls->port()), false, &error));
     EXPECT_EQ(error.code, int(QNetworkReply::SslHandshakeFailedError));
     EXPECT_FALSE(HttpFetcher::allowsAnyHTTPSCertificateForHost(QStringLiteral("127.0.0.6")));
+}
+// Once a response with a validator sat in the HTTP cache, a later error status
+// came out as the cached 200 with a transport error.
+TEST_F(HttpFetch, AnErrorAfterACacheableSuccessShowsItsOwnStatus)
+{
+    std::atomic<int> status{200};
+    server.setHandler([&](const HttpTestServer::Request &) -> std::optional<HttpTestServer::Response> {
+        if (status == 200)
+            return respond(200, "<rss/>", {{"ETag", "\"v1\""}, {"Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT"}});
+        return respond(status, {});
+    });
+    FetchError error;
+    HttpResponse response;
+    ASSERT_TRUE(fetcher.dataFromURL(server.url(QStringLiteral("/x")), false, &error, &response));
+    status = 500;
+    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/x")), false, &error, &response));
+    EXPECT_EQ(error.domain, kHTTPResponseErrorDomain);
+    EXPECT_EQ(error.description, QStringLiteral("500 Internal Server Error"));
+    EXPECT_EQ(response.status, 500);
 }

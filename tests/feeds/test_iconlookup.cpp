@@ -1,5 +1,5 @@
-#include "feeds/httpfetch.h"
 #include "feeds/commonimagepicture.h"
+#include "net/httpfetch.h"
 #include "feeds/iconlookup.h"
 
 #include "httptestserver.h"

@@ -18,6 +18,7 @@ namespace corvane::test {
 namespace {
 
 constexpr qsizetype kMaxRequestHead = 64 * 1024;
+constexpr qsizetype kMaxRequestBody = 1024 * 1024;
 constexpr qsizetype kEndlessChunk = 64 * 1024;
 
 QByteArray standardReason(int status)
@@ -165,8 +166,11 @@ void HttpTestServer::Private::read(QTcpSocket *socket, Connection *connection)
         connection->bodyRemaining = std::max<qsizetype>(0, connection->request.header("Content-Length").toLongLong());
         connection->buffer.remove(0, end + 4);
     }
-    // A request body is read and dropped.
+    // A request body is read; its start is kept for the handler.
     const qsizetype consumed = std::min(connection->bodyRemaining, connection->buffer.size());
+    const qsizetype kept = std::min(consumed, kMaxRequestBody - connection->request.body.size());
+    if (kept > 0)
+        connection->request.body += connection->buffer.left(kept);
     connection->buffer.remove(0, consumed);
     connection->bodyRemaining -= consumed;
     if (connection->bodyRemaining > 0)

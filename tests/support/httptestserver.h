@@ -28,6 +28,7 @@ public:
         QString host; // without the port
         QString path; // path and query as sent (origin form, or taken from an absolute-form target)
         QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body; // by Content-Length; the first MiB is kept
 
         // Case-insensitive; empty when absent.
         QByteArray header(const QByteArray &name) const;

@@ -172,3 +172,80 @@ TEST(CorvanectlBinary, DoesNotLinkQtGui)
     ASSERT_TRUE(dynamic.contains("libQt6Core")) << dynamic.toStdString();
     EXPECT_FALSE(dynamic.contains("libQt6Gui")) << dynamic.toStdString();
 }
+
+TEST_F(Corvanectl, OnlyWebAndTwitterAddressesAreSubscribedFromTheCommandLineAndOpml)
+{
+    const struct { const char *address; bool accepted; } rows[] = {
+        {"http://news.example/rss", true},
+        {"feed://other.example/rss", true},
+        {"feed:https://third.example/atom", true},
+        {"plain.example/rss", true},
+        {"@someone", true},
+        {"file:///etc/passwd", false},
+        {"FILE://localhost/etc/passwd", false},
+        {"javascript:alert(1)", false},
+        {"data:text/xml,%3Crss%2F%3E", false},
+        {"ftp://files.example/rss", false},
+    };
+    int accepted = 0;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.address);
+        const Outcome added = run({QStringLiteral("--no-default-feeds"), QStringLiteral("add"), QString::fromUtf8(row.address)});
+        if (row.accepted) {
+            ++accepted;
+            EXPECT_EQ(added.status, 0) << added.err.toStdString();
+            EXPECT_TRUE(added.out.startsWith("added: ")) << added.out.toStdString();
+        } else {
+            EXPECT_EQ(added.status, 1);
+            EXPECT_EQ(added.err, "corvanectl: not a feed address: " + QByteArray(row.address) + "\n");
+        }
+    }
+
+    const QString opml = home.filePath(QStringLiteral("list.opml"));
+    QFile file(opml);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<?xml version=\"1.0\"?><opml version=\"1.0\"><body>"
+               "<outline text=\"Local\" type=\"rss\" xmlUrl=\"file:///etc/passwd\"/>"
+               "<outline text=\"Script\" type=\"rss\" xmlUrl=\"javascript:alert(1)\"/>"
+               "<outline text=\"Web\" type=\"rss\" xmlUrl=\"http://web.example/rss\"/>"
+               "</body></opml>");
+    file.close();
+    const Outcome imported = run({QStringLiteral("import-opml"), opml});
+    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+
+    const QJsonArray feeds = json({QStringLiteral("list-feeds"), QStringLiteral("--json")});
+    QStringList urls;
+    for (const QJsonValue &feed : feeds)
+        urls.append(feed.toObject().value(QStringLiteral("url")).toString());
+    EXPECT_EQ(urls.size(), accepted + 1) << urls.join(u' ').toStdString();
+    EXPECT_TRUE(urls.contains(QStringLiteral("http://web.example/rss")));
+    for (const QString &url : std::as_const(urls)) {
+        EXPECT_FALSE(url.contains(QStringLiteral("passwd"))) << url.toStdString();
+        EXPECT_FALSE(url.contains(QStringLiteral("javascript"))) << url.toStdString();
+    }
+}
+
+TEST_F(Corvanectl, RefreshSucceedsWhenAnySubscriptionDidAndExitsThreeWhenAllFailed)
+{
+    serveFeed(QStringLiteral("/good.xml"), "Good", 2);
+    HttpTestServer::Response broken;
+    broken.status = 500;
+    server.setResponse(QStringLiteral("/broken.xml"), broken);
+    const QString good = server.url(QStringLiteral("/good.xml")).toString();
+    ASSERT_EQ(run({QStringLiteral("--no-default-feeds"), QStringLiteral("add"), good,
+                   server.url(QStringLiteral("/broken.xml")).toString(),
+                   server.url(QStringLiteral("/missing.xml")).toString()}).status, 0);
+
+    const Outcome some = run({QStringLiteral("refresh"), QStringLiteral("--timeout"), QStringLiteral("60")});
+    EXPECT_EQ(some.status, 0) << some.out.toStdString();
+    EXPECT_TRUE(some.out.contains("Good\t2 items\tok")) << some.out.toStdString();
+    EXPECT_TRUE(some.out.contains("500 Internal Server Error")) << some.out.toStdString();
+
+    ASSERT_EQ(run({QStringLiteral("remove"), good}).status, 0);
+    const Outcome none = run({QStringLiteral("refresh"), QStringLiteral("--timeout"), QStringLiteral("60")});
+    EXPECT_EQ(none.status, 3) << none.out.toStdString();
+    EXPECT_EQ(none.out.count('\n'), 2) << "every subscription is still listed";
+
+    const Outcome help = run({QStringLiteral("refresh"), QStringLiteral("--help")});
+    EXPECT_TRUE(help.out.contains("3 when every one failed")) << help.out.toStdString();
+}

@@ -60,7 +60,7 @@ int add(Invocation &call)
     if (!hasArguments(call, 1, -1))
         return 2;
     for (const QString &url : std::as_const(call.args))
-        if (!feedURL(url) && !url.startsWith(u'@') && !url.startsWith(u'#'))
+        if (!isSubscribableAddress(url))
             return fail(QStringLiteral("not a feed address: %1").arg(url));
     DatasourceManager &engine = call.engine(false);
     for (const QString &url : std::as_const(call.args))
@@ -79,6 +79,8 @@ int addOne(DatasourceManager &engine, const QString &url, const std::optional<QS
     }
     Category *category = categoryName ? categoryNamed(main, *categoryName, true) : nullptr;
     RSSDatasource *datasource = DatasourceManager::addFeedWithURL(url, main, category);
+    if (!datasource)
+        return fail(QStringLiteral("not a feed address: %1").arg(url));
     if (!datasource->isInserted()) {
         out() << "already subscribed: " << describeFeed(*datasource) << '\n';
         return 0;

@@ -27,6 +27,8 @@
 namespace corvane::cli {
 namespace {
 
+constexpr int kAllRefreshesFailed = 3;
+
 struct Attempt
 {
     int items = 0;
@@ -116,17 +118,28 @@ int refresh(Invocation &call)
     if (terminal)
         std::fputs("\n", stderr);
 
-    // What was fetched is saved before anything is printed.
+    // What was fetched is saved before anything is printed, and the names
+    // are those the refresh gave the subscriptions.
     engine.stores().waitForPendingCommit();
+    Context *background = engine.contextBackground();
+    background->performBlockConfinedAndWait([&] {
+        for (auto &feed : wanted) {
+            const std::optional<ObjectID> id = background->store().idForURI(feed.first);
+            if (const auto *datasource = id ? static_cast<const Datasource *>(background->existingObject(*id)) : nullptr)
+                feed.second = datasource->visibleName();
+        }
+    });
     std::lock_guard lock(mutex);
+    int succeeded = 0;
     for (const auto &feed : std::as_const(wanted)) {
         const Attempt attempt = attempts.value(feed.first);
         out() << feed.second << '\t';
-        if (attempt.items < 0)
+        if (attempt.items < 0) {
             out() << "not tried\n";
-        else
-            out() << attempt.items << " items\t" << (attempt.error.isEmpty() ? QStringLiteral("ok") : attempt.error)
-                  << '\n';
+            continue;
+        }
+        succeeded += attempt.error.isEmpty();
+        out() << attempt.items << " items\t" << (attempt.error.isEmpty() ? QStringLiteral("ok") : attempt.error) << '\n';
     }
     if (timedOut) {
         out().flush();
@@ -137,7 +150,8 @@ int refresh(Invocation &call)
         std::fflush(stdout);
         std::_Exit(1);
     }
-    return 0;
+    // Scripts and timers learn from the status whether the network gave anything at all.
+    return succeeded > 0 ? 0 : kAllRefreshesFailed;
 }
 
 // Keeps the engine running on its own schedule, as the desktop application
@@ -205,7 +219,8 @@ const QList<Command> &refreshCommands()
     static const QList<Command> commands = {
         {"refresh", "refresh [--timeout SECONDS]",
          "Refreshes every enabled subscription once and prints one line per subscription: name, items read, "
-         "error text. Exits with 1 when not every subscription was tried within the timeout (default 900 s).",
+         "error text. Exits with 0 when at least one subscription was refreshed without error, 3 when every one "
+         "failed, and 1 when not every subscription was tried within the timeout (default 900 s).",
          refresh},
         {"run", "run [--duration SECONDS]",
          "Keeps the engine running and refreshing on its schedule, printing a line per refresh, until "

@@ -6,6 +6,15 @@ using namespace Qt::StringLiterals;
 
 namespace corvane {
 
+namespace {
+
+bool isAsciiLetter(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+} // namespace
+
 bool isWhiteSpaceOrNewline(QChar c)
 {
     // The same set as QChar::isSpace(), spelled out because stored item
@@ -53,18 +62,53 @@ std::optional<QUrl> urlFromString(const QString &text)
     return url;
 }
 
+namespace {
+
+// The scheme a text begins with (RFC 3986, section 3.1: a letter, then
+// letters, digits, "+", "-" or "."; then ":"), or an empty view. A "host:port"
+// text ("example.com:8080/rss") has none: what follows its colon is a number.
+QStringView leadingScheme(QStringView text)
+{
+    if (text.isEmpty() || !isAsciiLetter(text[0]))
+        return {};
+    qsizetype colon = 1;
+    while (colon < text.size()
+           && (isAsciiLetter(text[colon]) || (text[colon] >= u'0' && text[colon] <= u'9') || text[colon] == u'+'
+               || text[colon] == u'-' || text[colon] == u'.'))
+        ++colon;
+    if (colon >= text.size() || text[colon] != u':')
+        return {};
+    qsizetype digits = colon + 1;
+    while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9')
+        ++digits;
+    const bool port = digits > colon + 1
+                      && (digits == text.size() || text[digits] == u'/' || text[digits] == u'?' || text[digits] == u'#');
+    return port ? QStringView() : text.first(colon);
+}
+
+} // namespace
+
 std::optional<QUrl> feedURL(const QString &text)
 {
     const auto startsWith = [&text](QLatin1StringView prefix, qsizetype minimumLength) {
         return text.size() >= minimumLength && text.startsWith(prefix, Qt::CaseInsensitive);
     };
     QString normalised;
-    if (startsWith("feed://"_L1, 8))
+    if (startsWith("feed://"_L1, 8)) {
         normalised = u"http"_s + QStringView(text).sliced(4);
-    else if (startsWith("http://"_L1, 8) || startsWith("https://"_L1, 9))
+    } else if (startsWith("http://"_L1, 8) || startsWith("https://"_L1, 9)) {
         normalised = text;
-    else
+    } else if (startsWith("feed:http://"_L1, 13) || startsWith("feed:https://"_L1, 14)) {
+        // The prefix put in front of a complete web address.
+        normalised = text.sliced(5);
+    } else {
+        // Only web addresses are feeds. Putting "http://" in front of another
+        // scheme's address would make one of it ("file:///etc/passwd" would
+        // name the host "file"), so a text with any other scheme is none.
+        if (!leadingScheme(text).isEmpty())
+            return std::nullopt;
         normalised = u"http://"_s + text;
+    }
 
     // Every result is an http or https URL, and one with an empty host is
     // invalid for that scheme (RFC 9110, section 4.2.1); without this check an
@@ -73,6 +117,11 @@ std::optional<QUrl> feedURL(const QString &text)
     if (url && url->host().isEmpty())
         return std::nullopt;
     return url;
+}
+
+bool isSubscribableAddress(const QString &text)
+{
+    return feedURL(text) || text.startsWith(u'@') || text.startsWith(u'#');
 }
 
 QString urlEncode(const QString &text)

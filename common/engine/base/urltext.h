@@ -24,10 +24,16 @@ QStringView trimWhiteSpaceAndNewlines(QStringView text);
 std::optional<QUrl> urlFromString(const QString &text);
 
 // The URL of a feed address as typed, pasted or dropped: "feed://" becomes
-// "http://", an address starting with "http://" or "https://" is kept, and
-// anything else gets "http://" in front. None when the result does not parse
-// or names no host.
+// "http://", "feed:" in front of a web address is dropped, an address
+// starting with "http://" or "https://" is kept, and one without a scheme
+// ("example.com/rss", "localhost:8080/rss") gets "http://" in front. None for
+// any other scheme (file:, javascript:, data:, ftp:), and when the result does
+// not parse or names no host: so a result is always an http or https URL.
 std::optional<QUrl> feedURL(const QString &text);
+
+// Whether a subscription may have this address: a feed address (feedURL) or
+// one of Twitter's "@user" and "#search" forms.
+bool isSubscribableAddress(const QString &text);
 
 // The text's UTF-8 bytes with everything but A-Z, a-z, 0-9 and "-._~" written
 // as %XX (upper-case hex), for query strings and mailto parts. Not idempotent:

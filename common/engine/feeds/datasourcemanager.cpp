@@ -1,6 +1,6 @@
 #include "datasourcemanager.h"
 
-#include "httpfetch.h"
+#include "net/httpfetch.h"
 #include "legacyimport.h"
 #include "opmlhandler.h"
 #include "refreshschedule.h"
@@ -367,6 +367,8 @@ RSSDatasource *DatasourceManager::addFeedWithURL(const QString &url, const std::
     CORVANE_ASSERT(dispatch::isMainThread(), "must be called from main thread");
     Context *main = contextMain();
     RSSDatasource *datasource = addFeedWithURL(url, main);
+    if (!datasource)
+        return nullptr;
     if (then)
         then(datasource);
     StoreManager::saveFromContext(main);
@@ -376,6 +378,8 @@ RSSDatasource *DatasourceManager::addFeedWithURL(const QString &url, const std::
 
 RSSDatasource *DatasourceManager::addFeedWithURL(const QString &url, Context *context, Category *category)
 {
+    if (!isSubscribableAddress(url))
+        return nullptr;
     const QList<Datasource *> candidates = category ? category->datasources() : datasourcesForContext(context);
     const std::optional<QUrl> wanted = feedURL(url);
     double highest = 0;

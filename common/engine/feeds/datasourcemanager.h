@@ -72,7 +72,8 @@ public:
     // Blocks until the refreshes started so far have stored their results (tests, shutdown).
     void waitForRefreshes();
 
-    // Subscriptions.
+    // Subscriptions. Adding answers none for an address that is no feed
+    // address (isSubscribableAddress: web and Twitter forms only).
     RSSDatasource *addFeedWithURL(const QString &url, const std::function<void(RSSDatasource *)> &then = {});
     static RSSDatasource *addFeedWithURL(const QString &url, Context *context, Category *category = nullptr);
     // The creation step of adding, for callers that know the address is new.

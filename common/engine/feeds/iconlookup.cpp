@@ -1,6 +1,6 @@
 #include "iconlookup.h"
 
-#include "httpfetch.h"
+#include "net/httpfetch.h"
 #include "htmllinks.h"
 
 namespace corvane {

@@ -1,5 +1,6 @@
 #include "refreshschedule.h"
 
+#include "base/feeddates.h"
 #include "base/notificationcenter.h"
 #include "base/settings.h"
 #include "platform/power.h"
@@ -64,6 +65,11 @@ Date nextUpdateTime(const Datasource &datasource, Date now)
 
 bool updateNeeded(const Datasource &datasource, Date now)
 {
+    // For a feed the earliest refresh comes only from a server's Retry-After:
+    // the server asked, so a wake or the hourly reset does not override it.
+    if (const OptionalDate soonest = datasource.soonestPossibleRefresh();
+        soonest && now < *soonest && !datasource.isTwitter())
+        return false;
     if (!datasource.everUpdatedThisRun() || !datasource.lastUpdateDate())
         return true;
     return now >= nextUpdateTime(datasource, now);
@@ -117,6 +123,39 @@ void setHttpResponse(Datasource &datasource, const HeaderLookup &header, Date no
         datasource.setSoonestPossibleRefresh(reset);
     else
         datasource.setSoonestPossibleRefresh(now + (reset - now) / double(n + 1));
+}
+
+std::optional<double> retryAfterSeconds(const QByteArray &value, Date now)
+{
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        bool ok = false;
+        const qulonglong seconds = text.toULongLong(&ok);
+        // Too many digits for a number is a delay longer than any cap.
+        return ok ? double(seconds) : kMaxRetryAfterSeconds;
+    }
+    // HTTP-date: IMF-fixdate, or the obsolete RFC 850 and asctime forms.
+    const OptionalDate date = getDateFromString(QString::fromLatin1(text));
+    if (!date)
+        return std::nullopt;
+    return *date - now;
+}
+
+void holdForRetryAfter(Datasource &datasource, int status, const HeaderLookup &header, Date now)
+{
+    if ((status != 429 && status != 503) || datasource.isTwitter())
+        return;
+    const std::optional<double> delay = retryAfterSeconds(header(QByteArrayLiteral("Retry-After")), now);
+    if (!delay || *delay <= 0)
+        return;
+    const Date until = now + std::min(*delay, kMaxRetryAfterSeconds);
+    const OptionalDate soonest = datasource.soonestPossibleRefresh();
+    // A hold already further out stays only while it is within the cap from now.
+    if (soonest && *soonest > until && *soonest <= now + kMaxRetryAfterSeconds)
+        return;
+    datasource.setSoonestPossibleRefresh(until);
 }
 
 } // namespace refreshschedule

@@ -5,13 +5,15 @@
 
 #include <QByteArray>
 #include <functional>
+#include <optional>
 
 namespace corvane {
 
 
 // When a subscription refreshes next. A subscription is due when it has not
 // been refreshed in this run, has never been refreshed, or its interval has
-// passed; Twitter rate limits may push the next refresh later.
+// passed; Twitter rate limits may push the next refresh later, and a feed
+// server's Retry-After holds the feed back even when it is due otherwise.
 namespace refreshschedule {
 
 // Minutes between refreshes of a subscription without its own rate: the
@@ -36,6 +38,14 @@ void setLastUpdateSince1970(double seconds);
 // remaining requests until the reset over the refresh interval.
 using HeaderLookup = std::function<QByteArray(const QByteArray &name)>;
 void setHttpResponse(Datasource &datasource, const HeaderLookup &header, Date now = currentDate());
+
+// A server's "Retry-After" (RFC 9110, section 10.2.3) on a 429 or 503:
+// delay-seconds or an HTTP-date. The next refresh of the subscription waits
+// at least that long, at most kMaxRetryAfterSeconds; other statuses, a
+// missing or unreadable value and a time already past change nothing.
+constexpr double kMaxRetryAfterSeconds = 24 * 3600;
+std::optional<double> retryAfterSeconds(const QByteArray &value, Date now);
+void holdForRetryAfter(Datasource &datasource, int status, const HeaderLookup &header, Date now = currentDate());
 
 // Tests and the battery check plug in here; unset means "on mains power".
 void setOnBatteryProbe(std::function<bool()> probe);

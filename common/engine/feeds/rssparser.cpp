@@ -3,7 +3,7 @@
 #include "datasourcemanager.h"
 #include "feeddocumentreader.h"
 #include "htmllinks.h"
-#include "httpfetch.h"
+#include "net/httpfetch.h"
 #include "iconlookup.h"
 #include "refreshschedule.h"
 
@@ -24,7 +24,6 @@ namespace corvane {
 
 const QString kDatasourcesSubtleChangedNotification = QStringLiteral("kNotificationDatasourcesSubtleChanged");
 const QString kRefreshAttemptFinishedNotification = QStringLiteral("DatasourceRefreshAttemptFinished");
-const QString kCorvaneErrorDomain = QStringLiteral("Corvane");
 
 namespace {
 
@@ -54,6 +53,8 @@ RSSParser::RSSParser(RSSDatasource &datasource, std::shared_ptr<StoreManager> st
     , m_name(datasource.name())
     , m_ageLimit(datasource.ageLimitOrDefault())
     , m_isTwitter(datasource.isTwitter())
+    , m_eTag(datasource.httpETag())
+    , m_lastModified(datasource.httpLastModified())
 {
 }
 
@@ -73,10 +74,25 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
     for (int attempt = 0; attempt < kMaxDocumentsPerRefresh; ++attempt) {
         HttpResponse response;
         downloadError = FetchError();
-        const std::optional<QByteArray> body = m_fetcher.dataFromURL(current, false, &downloadError, &response);
-        lastResponse = response;
-        if (!body)
+        HttpRequest request = HttpRequest::get(current);
+        // A conditional GET of the subscription's own address (RFC 9110,
+        // section 13.1): an unchanged feed costs a 304 and no parse.
+        const bool conditional = attempt == 0 && (!m_eTag.isEmpty() || !m_lastModified.isEmpty());
+        if (conditional && !m_eTag.isEmpty())
+            request.headers.append({"If-None-Match", m_eTag.toLatin1()});
+        if (conditional && !m_lastModified.isEmpty())
+            request.headers.append({"If-Modified-Since", m_lastModified.toLatin1()});
+        const std::optional<QByteArray> body = m_fetcher.dataFromURL(request, &downloadError, &response);
+        if (conditional && response.status == 304) {
+            m_notModified = true;
+            m_errorText.clear();
+            lastResponse = std::move(response);
+            return;
+        }
+        if (!body) {
+            lastResponse = std::move(response);
             break;
+        }
 
         FeedDocumentReader::Options options;
         options.subscriptionHasIcon = m_hasIcon;
@@ -90,6 +106,12 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
         if (ok) {
             readerFailed = false;
             m_gotRecords = true;
+            if (attempt == 0)
+                m_newValidators.emplace(QString::fromLatin1(response.header("ETag")),
+                                        QString::fromLatin1(response.header("Last-Modified")));
+            else
+                m_newValidators.emplace();
+            lastResponse = std::move(response);
             if (!reader.channelName().trimmed().isEmpty())
                 m_channelName = reader.channelName();
             if (!m_hasIcon) {
@@ -100,6 +122,7 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
             return;
         }
         readerFailed = true;
+        lastResponse = std::move(response);
         const std::optional<QString> link = htmllinks::rssFeedLink(*body);
         if (!link)
             break;
@@ -127,7 +150,7 @@ void RSSParser::update()
         } else {
             fetchAndRead(response);
         }
-        if (m_gotRecords)
+        if (m_gotRecords || m_notModified)
             m_failedTries = 0;
     } catch (const std::exception &exception) {
         logLine(QString::fromLocal8Bit(exception.what()));
@@ -158,9 +181,17 @@ void RSSParser::store(const std::optional<HttpResponse> &response)
         const Date moment = currentDate();
         datasource->setFailedTries(m_failedTries);
         if (m_completed) {
-            if (response)
-                refreshschedule::setHttpResponse(*datasource,
-                                                 [&](const QByteArray &name) { return response->header(name); }, moment);
+            if (response) {
+                const auto header = [&](const QByteArray &name) { return response->header(name); };
+                refreshschedule::setHttpResponse(*datasource, header, moment);
+                refreshschedule::holdForRetryAfter(*datasource, response->status, header, moment);
+            }
+            if (m_newValidators) {
+                if (datasource->httpETag() != m_newValidators->first)
+                    datasource->setHttpETag(m_newValidators->first);
+                if (datasource->httpLastModified() != m_newValidators->second)
+                    datasource->setHttpLastModified(m_newValidators->second);
+            }
             if (m_icon && m_icon->hasImage())
                 datasource->setImageData(m_icon->archive());
             if (!m_channelName.isEmpty() && m_channelName != datasource->name())

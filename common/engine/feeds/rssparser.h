@@ -25,9 +25,6 @@ extern const QString kDatasourcesSubtleChangedNotification; // "kNotificationDat
 // "uri", "items" (records stored), "error" (text, empty after a success),
 // "completed" (the attempt ran to its end).
 extern const QString kRefreshAttemptFinishedNotification;
-// Domain and code of the refresh's own errors ("Invalid XML", "Error fetching").
-extern const QString kCorvaneErrorDomain; // "Corvane"
-constexpr int kCorvaneRefreshErrorCode = 667;
 
 // One refresh of one feed: downloads the document, follows up to two RSS
 // links of a web page, reads the feed, looks for an icon when the
@@ -53,6 +50,8 @@ public:
     // What the refresh came to (for the caller and tests).
     QString errorText() const { return m_errorText; }
     bool completed() const { return m_completed; }
+    // The server answered the conditional GET with 304: nothing was read.
+    bool notModified() const { return m_notModified; }
     int storedItemCount() const { return m_storedItems; }
 
 private:
@@ -73,6 +72,8 @@ private:
     QString m_name;
     qint32 m_ageLimit = 0;
     bool m_isTwitter = false;
+    QString m_eTag;
+    QString m_lastModified;
 
     QList<ItemRecord> m_records;
     QString m_channelName;
@@ -80,6 +81,10 @@ private:
     QString m_errorText;
     bool m_completed = true;
     bool m_gotRecords = false;
+    bool m_notModified = false;
+    // Validators to store: those of a feed read straight from the
+    // subscription's address, or none when it was a page linking one.
+    std::optional<std::pair<QString, QString>> m_newValidators;
     int m_storedItems = 0;
 };
 

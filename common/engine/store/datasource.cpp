@@ -308,6 +308,17 @@ void Datasource::awakeFromInsert()
     setPosition(highest + 1);
 }
 
+void Datasource::setUrl(const QString &url)
+{
+    if (url == this->url() && !url.isNull())
+        return;
+    setValue(Url, url);
+    if (!httpETag().isEmpty())
+        setHttpETag({});
+    if (!httpLastModified().isEmpty())
+        setHttpLastModified({});
+}
+
 void Datasource::willSave()
 {
     if (isChanged(Name) && !name().isNull()) {

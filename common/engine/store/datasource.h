@@ -29,6 +29,7 @@ public:
     enum Attribute {
         Kind, Url, Name, CustomName, Enabled, Position, CategoryRef, Limit, AgeLimit, RefreshRate,
         LastUpdateDate, ErrorString, BackgroundColor, FontColor, Image, GoogleSync, Sidebar, Uuid, Clock,
+        HttpETag, HttpLastModified,
     };
 
     Datasource(Context *context, ObjectID id);
@@ -36,7 +37,8 @@ public:
     static QString uuidForUrl(const QString &url);
 
     QString url() const { return stringValue(Url); }
-    void setUrl(const QString &url) { setValue(Url, url); }
+    // A new address drops the validators of the old one.
+    void setUrl(const QString &url);
     QString name() const { return stringValue(Name); }
     void setName(const QString &name) { setValue(Name, name); }
     // An empty custom name reads as none.
@@ -73,6 +75,12 @@ public:
     void setUuid(const QString &uuid) { setValue(Uuid, uuid); }
     qint64 clock() const { return integerValue(Clock); }
     void setClock(qint64 clock) { setValue(Clock, clock); }
+    // "ETag" and "Last-Modified" of the feed document last read, as the
+    // server sent them; empty when it sent none.
+    QString httpETag() const { return stringValue(HttpETag); }
+    void setHttpETag(const QString &tag) { setValue(HttpETag, tag.isEmpty() ? QVariant() : QVariant(tag)); }
+    QString httpLastModified() const { return stringValue(HttpLastModified); }
+    void setHttpLastModified(const QString &date) { setValue(HttpLastModified, date.isEmpty() ? QVariant() : QVariant(date)); }
 
     // The items of this subscription (unordered).
     QList<DataItem *> items() const;

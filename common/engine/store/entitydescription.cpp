@@ -43,6 +43,11 @@ const EntityDescription kDatasource{
         {QStringLiteral("sidebar"), T::Boolean},
         {QStringLiteral("uuid"), T::String},
         {QStringLiteral("clock"), T::Integer},
+        // The validators of the last feed document read (RFC 9110, section 8.8),
+        // sent back in a conditional GET. Added later: older files get them by
+        // ALTER TABLE when opened.
+        {QStringLiteral("httpETag"), T::String},
+        {QStringLiteral("httpLastModified"), T::String},
     }};
 
 const EntityDescription kDataItem{

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "errors.h"
+#include "httprequest.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QNetworkProxy>
@@ -14,8 +17,8 @@ namespace corvane {
 
 struct FetchError
 {
-    QString domain;      // "HTTPResponseDomain" for HTTP statuses; "QNetworkReply" for transport errors; "Corvane" for ours
-    int code = 0;        // the HTTP status, the QNetworkReply::NetworkError, or one of ours
+    QString domain;      // kHTTPResponseErrorDomain, kNetworkErrorDomain or kCorvaneErrorDomain (errors.h)
+    int code = 0;        // the HTTP status, the QNetworkReply::NetworkError, or one of corvaneerror
     QString description; // HTTP: "404 Not Found"; otherwise a short English text
     bool isSet() const { return !domain.isEmpty(); }
 };
@@ -35,27 +38,40 @@ struct Credential
     QString password;
 };
 
-// Downloads over HTTP(S) for the engine. All transfers run on one worker
-// thread that owns the network access manager and the disk cache; callers on
-// pool threads block until their transfer has finished, and many may do so at
-// once (up to six connections per host are open at a time).
+// HTTP and HTTPS requests for the engine and its account clients. All
+// transfers run on one worker thread that owns the network access manager
+// and the disk cache; callers on pool threads block until their transfer has
+// finished, and many may do so at once. Only http and https URLs are opened:
+// any other scheme (file:, data:, ftp:) fails with kUnsupportedScheme before
+// anything is touched, and redirects never leave http and https either.
 class HttpFetcher
 {
 public:
     static HttpFetcher &shared();
 
-    // Blocking download, for use off the main thread. Returns the body for
-    // status 200. Another HTTP status sets `error` (domain "HTTPResponseDomain",
-    // code the status, description "<status> <text>") and returns the body
-    // only for 404. Without an HTTP response, returns none and the connection's
-    // error. A body over kMaxBodyBytes (counted after decompression) ends the
-    // transfer with error kDownloadTooLarge. Bodies are asked for gzip or
-    // deflate encoded and inflated here; headers are those the server sent. With `usingCache` the HTTP cache
-    // may answer by the protocol's rules; without, the network is always asked.
-    // A URL of another scheme the network layer knows (file:, data:) returns
-    // its data without an HTTP status.
+    // Blocking request, for use off the main thread. Returns the body
+    // whenever the server answered; a status outside 200-299 also sets
+    // `error` (domain kHTTPResponseErrorDomain, code the status, description
+    // "<status> <text>"). Without an HTTP response, returns none and the
+    // connection's error. A body over kMaxBodyBytes (counted after
+    // decompression) ends the transfer with error kDownloadTooLarge. Bodies
+    // are asked for gzip or deflate encoded and inflated here; headers are
+    // those the server sent.
+    std::optional<QByteArray> send(const HttpRequest &request, FetchError *error = nullptr,
+                                   HttpResponse *response = nullptr);
+
+    // Blocking GET with the download rules of feeds and icons: returns the
+    // body for status 200. Another HTTP status sets `error` as send() does
+    // and returns the body only for 404. With `usingCache` the HTTP cache may
+    // answer by the protocol's rules; without, the network is always asked.
     std::optional<QByteArray> dataFromURL(const QUrl &url, bool usingCache, FetchError *error = nullptr,
                                           HttpResponse *response = nullptr);
+    // The same rules for a GET with headers of its own (a conditional GET).
+    std::optional<QByteArray> dataFromURL(const HttpRequest &request, FetchError *error = nullptr,
+                                          HttpResponse *response = nullptr);
+
+    // Whether the network layer opens this URL at all (http and https).
+    static bool isSupportedScheme(const QUrl &url);
 
     // The text as a URL if it has a scheme or there is no base; otherwise the
     // base's scheme and host (not its port or path) with the text as the path,
@@ -95,9 +111,6 @@ public:
     static const QByteArray kUserAgent;
     static const QString kKeychainService;
     static constexpr qint64 kMaxBodyBytes = 20 * 1024 * 1024;
-    // Codes of the "Corvane" domain.
-    static constexpr int kDownloadTooLarge = 668;
-    static constexpr int kUndecodableBody = 669; // a gzip or deflate body that does not inflate
 
     // How a credential is kept in the keychain: a small JSON object.
     static QByteArray keychainEntry(const Credential &credential);

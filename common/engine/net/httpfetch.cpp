@@ -25,9 +25,6 @@ namespace corvane {
 
 namespace {
 
-const QString kHTTPResponseDomain = QStringLiteral("HTTPResponseDomain");
-const QString kNetworkDomain = QStringLiteral("QNetworkReply");
-const QString kCorvaneDomain = QStringLiteral("Corvane");
 const QString kNoCertificateHostsKey = QStringLiteral("ListOfHostsWhereNoCertificateIsNeeded");
 
 // Credentials asked for in one download, at most; a hook that keeps
@@ -132,21 +129,34 @@ void HttpFetcher::setProxy(const QNetworkProxy &proxy)
     d->proxy = proxy;
 }
 
-std::optional<QByteArray> HttpFetcher::dataFromURL(const QUrl &url, bool usingCache, FetchError *error,
-                                                   HttpResponse *response)
+bool HttpFetcher::isSupportedScheme(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return scheme.compare(u"http", Qt::CaseInsensitive) == 0 || scheme.compare(u"https", Qt::CaseInsensitive) == 0;
+}
+
+std::optional<QByteArray> HttpFetcher::send(const HttpRequest &request, FetchError *error, HttpResponse *response)
 {
     CORVANE_ASSERT(!detail::HttpWorker::shared().isCurrent(), "a download cannot wait on the network thread");
     if (error)
         *error = FetchError();
     if (response)
         *response = HttpResponse();
+    const auto fail = [error](const QString &domain, int code, const QString &description) {
+        if (error)
+            *error = FetchError{domain, code, description};
+    };
+    if (!isSupportedScheme(request.url) || request.url.host().isEmpty()) {
+        fail(kCorvaneErrorDomain, corvaneerror::kUnsupportedScheme, QStringLiteral("The URL's scheme is not supported."));
+        return std::nullopt;
+    }
 
     // User info of the URL is a credential to answer a challenge with, not
     // something to send along.
     std::optional<Credential> credential;
-    if (!url.userName().isEmpty())
-        credential = Credential{url.userName(QUrl::FullyDecoded), url.password(QUrl::FullyDecoded)};
-    QUrl target = url;
+    if (!request.url.userName().isEmpty())
+        credential = Credential{request.url.userName(QUrl::FullyDecoded), request.url.password(QUrl::FullyDecoded)};
+    QUrl target = request.url;
     target.setUserInfo(QString());
     const QString host = target.host();
 
@@ -164,8 +174,13 @@ std::optional<QByteArray> HttpFetcher::dataFromURL(const QUrl &url, bool usingCa
     for (;;) {
         transfer = std::make_shared<detail::HttpTransfer>();
         transfer->url = target;
-        transfer->usingCache = usingCache;
-        transfer->timeoutMs = d->timeoutMs.load();
+        transfer->method = request.method;
+        transfer->requestHeaders = request.headers;
+        transfer->requestBody = request.body;
+        transfer->usingCache = request.usingCache;
+        transfer->timeoutMs = request.timeoutSeconds > 0
+                                  ? int(std::clamp(std::ceil(request.timeoutSeconds * 1000.0), 1.0, 24.0 * 3600 * 1000))
+                                  : d->timeoutMs.load();
         transfer->proxy = proxy;
         transfer->credential = credential;
         detail::HttpWorker::shared().run(transfer);
@@ -200,39 +215,61 @@ std::optional<QByteArray> HttpFetcher::dataFromURL(const QUrl &url, bool usingCa
     if (response) {
         response->status = transfer->status;
         response->url = transfer->finalUrl.isEmpty() ? target : transfer->finalUrl;
-        response->headers = transfer->headers;
+        response->headers = std::move(transfer->responseHeaders);
     }
 
-    const auto fail = [error](const QString &domain, int code, const QString &description) {
-        if (error)
-            *error = FetchError{domain, code, description};
-    };
     if (transfer->tooLarge) {
-        fail(kCorvaneDomain, kDownloadTooLarge, QStringLiteral("Download too large"));
+        fail(kCorvaneErrorDomain, corvaneerror::kDownloadTooLarge, QStringLiteral("Download too large"));
         return std::nullopt;
     }
     if (transfer->undecodable) {
-        fail(kCorvaneDomain, kUndecodableBody, QStringLiteral("The server's data could not be decompressed"));
+        fail(kCorvaneErrorDomain, corvaneerror::kUndecodableBody, QStringLiteral("The server's data could not be decompressed"));
         return std::nullopt;
     }
     if (transfer->timedOut) {
-        fail(kNetworkDomain, QNetworkReply::TimeoutError, transportErrorText(QNetworkReply::TimeoutError, {}));
+        fail(kNetworkErrorDomain, QNetworkReply::TimeoutError, transportErrorText(QNetworkReply::TimeoutError, {}));
+        return std::nullopt;
+    }
+    if (transfer->unsupportedRedirect) {
+        fail(kCorvaneErrorDomain, corvaneerror::kUnsupportedScheme, QStringLiteral("The URL's scheme is not supported."));
         return std::nullopt;
     }
     const int status = transfer->status;
     if (status != 0 && !transportErrorDespiteStatus(transfer->error)) {
-        if (status == 200 && transfer->error == QNetworkReply::NoError)
-            return transfer->body;
-        if (status != 200) {
-            fail(kHTTPResponseDomain, status, QStringLiteral("%1 %2").arg(status).arg(statusText(status)));
-            if (status == 404)
-                return transfer->body;
-            return std::nullopt;
-        }
+        if (status < 200 || status > 299)
+            fail(kHTTPResponseErrorDomain, status, QStringLiteral("%1 %2").arg(status).arg(statusText(status)));
+        else if (transfer->error != QNetworkReply::NoError)
+            fail(kNetworkErrorDomain, int(transfer->error), transportErrorText(transfer->error, transfer->errorString));
+        return std::move(transfer->body);
     }
-    if (status == 0 && transfer->error == QNetworkReply::NoError)
-        return transfer->body; // a scheme without HTTP statuses
-    fail(kNetworkDomain, int(transfer->error), transportErrorText(transfer->error, transfer->errorString));
+    fail(kNetworkErrorDomain, int(transfer->error), transportErrorText(transfer->error, transfer->errorString));
+    return std::nullopt;
+}
+
+std::optional<QByteArray> HttpFetcher::dataFromURL(const QUrl &url, bool usingCache, FetchError *error,
+                                                   HttpResponse *response)
+{
+    return dataFromURL(HttpRequest::get(url, usingCache), error, response);
+}
+
+std::optional<QByteArray> HttpFetcher::dataFromURL(const HttpRequest &request, FetchError *error,
+                                                   HttpResponse *response)
+{
+    FetchError own;
+    FetchError *slot = error ? error : &own;
+    HttpResponse received;
+    std::optional<QByteArray> body = send(request, slot, &received);
+    const int status = received.status;
+    if (response)
+        *response = std::move(received);
+    if (!body)
+        return std::nullopt;
+    if (status == 200 && !slot->isSet())
+        return body;
+    if (!slot->isSet())
+        *slot = FetchError{kHTTPResponseErrorDomain, status, QStringLiteral("%1 %2").arg(status).arg(statusText(status))};
+    if (status == 404 && slot->domain == kHTTPResponseErrorDomain)
+        return body;
     return std::nullopt;
 }
 

@@ -17,6 +17,9 @@ namespace corvane::detail {
 struct HttpTransfer
 {
     QUrl url; // without user info: credentials are answered to challenges
+    QByteArray method = QByteArrayLiteral("GET");
+    QList<QPair<QByteArray, QByteArray>> requestHeaders;
+    QByteArray requestBody;
     bool usingCache = false;
     int timeoutMs = 30000;
     QNetworkProxy proxy;
@@ -24,13 +27,14 @@ struct HttpTransfer
 
     int status = 0;
     QUrl finalUrl;
-    QList<QPair<QByteArray, QByteArray>> headers;
+    QList<QPair<QByteArray, QByteArray>> responseHeaders;
     QByteArray body;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QString errorString;
     bool timedOut = false;
     bool tooLarge = false;
     bool undecodable = false; // an encoded body that did not inflate
+    bool unsupportedRedirect = false; // a redirect to a scheme other than http and https
     bool challengeUnanswered = false; // the server asked for a credential we did not have
     QString certificateHost;          // where certificate errors were not ignored
     QString certificateErrors;

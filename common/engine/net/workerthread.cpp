@@ -169,16 +169,32 @@ void HttpWorker::Private::start(const std::shared_ptr<HttpTransfer> &transfer)
     if (manager->proxy() != transfer->proxy)
         manager->setProxy(transfer->proxy);
 
+    if (!HttpFetcher::isSupportedScheme(transfer->url)) {
+        transfer->unsupportedRedirect = true;
+        transfer->error = QNetworkReply::ProtocolUnknownError;
+        transfer->finish();
+        return;
+    }
     QNetworkRequest request(transfer->url);
+    for (const auto &[name, value] : std::as_const(transfer->requestHeaders))
+        request.setRawHeader(name, value);
     request.setRawHeader("User-Agent", HttpFetcher::kUserAgent);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          transfer->usingCache ? QNetworkRequest::PreferNetwork : QNetworkRequest::AlwaysNetwork);
+    // What may not come from the cache is not written to it either: feeds are
+    // validated by their own conditional GET, and with an entry for the URL Qt
+    // reports a later error status as the entry's 200.
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, transfer->usingCache);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     // Asking for the encodings ourselves keeps Qt from inflating the body: take() does.
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
 
-    QNetworkReply *reply = manager->get(request);
+    QNetworkReply *reply = nullptr;
+    if (transfer->method == "GET" && transfer->requestBody.isEmpty())
+        reply = manager->get(request);
+    else
+        reply = manager->sendCustomRequest(request, transfer->method, transfer->requestBody);
     reply->setReadBufferSize(kReadBufferBytes);
     transfers.insert(reply, transfer);
 
@@ -256,8 +272,14 @@ void HttpWorker::Private::finished(QNetworkReply *reply)
     transfers.remove(reply);
     inflaters.remove(reply);
     transfer->status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Qt follows redirects only to http and https (and never from https down
+    // to http); one to another scheme ends with its 3xx, told apart here.
+    const QUrl redirect = QUrl::fromEncoded(reply->rawHeader("Location").trimmed());
+    if (transfer->status >= 300 && transfer->status < 400 && !redirect.isEmpty()
+        && !HttpFetcher::isSupportedScheme(reply->url().resolved(redirect)))
+        transfer->unsupportedRedirect = true;
     transfer->finalUrl = reply->url();
-    transfer->headers = reply->rawHeaderPairs();
+    transfer->responseHeaders = reply->rawHeaderPairs();
     transfer->error = reply->error();
     transfer->errorString = reply->errorString();
     transfer->finish();
