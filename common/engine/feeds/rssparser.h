@@ -74,6 +74,8 @@ private:
     qint32 m_ageLimit = 0;
     bool m_isTwitter = false;
 
+    // Where the document read last came from, after redirects.
+    QUrl m_documentURL;
     QList<ItemRecord> m_records;
     QString m_channelName;
     std::optional<CommonImage> m_icon;
