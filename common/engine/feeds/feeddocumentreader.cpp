@@ -1,5 +1,7 @@
 #include "feeds/feeddocumentreader.h"
 
+#include "feeds/fixer.h"
+
 #include "base/itemdate.h"
 #include "base/urltext.h"
 
@@ -12,6 +14,13 @@ namespace corvane {
 namespace {
 
 constexpr qsizetype kItemFieldsReserved = 24;
+
+// The item fields that hold text, which elements nested in them add to.
+bool isTextField(const QString &name)
+{
+    return name == u"title" || name == u"description" || name == u"content:encoded" || name == u"summary"
+        || name == u"content";
+}
 
 bool isItem(FeedDocumentReader::PathKind kind)
 {
@@ -74,6 +83,10 @@ void FeedDocumentReader::reset()
 {
     m_path.clear();
     m_currentElement.clear();
+    m_itemDepth = 0;
+    m_fieldDepth = 0;
+    m_guidIsPermaLink = true;
+    m_bases.clear();
     m_currentIsOrigLink = false;
     m_item.reset();
     m_currentValue = nullptr;
@@ -90,6 +103,25 @@ void FeedDocumentReader::reset()
 
 bool FeedDocumentReader::read(const QByteArray &document)
 {
+    QByteArray repaired;
+    if (readOnce(document, &repaired) || m_sawHtml)
+        return !m_sawHtml;
+    // Raw HTML in a description ("<br>") is the commonest fault; with its
+    // void elements closed the document often reads to the end. The second
+    // reading is kept when it read further than the first.
+    const QByteArray closed = Fixer::closeVoidElements(repaired);
+    if (closed.size() == repaired.size())
+        return false;
+    const qsizetype firstCount = m_records.size();
+    if (readOnce(closed, nullptr))
+        return true;
+    if (m_records.size() < firstCount)
+        readOnce(document, nullptr);
+    return false;
+}
+
+bool FeedDocumentReader::readOnce(const QByteArray &document, QByteArray *repaired)
+{
     reset();
     m_now = m_options.now != 0 ? m_options.now : currentDate();
     SickXMLParser parser(document);
@@ -99,7 +131,22 @@ bool FeedDocumentReader::read(const QByteArray &document)
     m_parser = nullptr;
     m_pause.settle();
     m_errorString = parser.errorString();
+    if (repaired)
+        *repaired = parser.document();
     return parsed && !m_sawHtml;
+}
+
+QUrl FeedDocumentReader::currentBase() const
+{
+    return m_bases.isEmpty() ? m_options.documentURL : m_bases.last().second;
+}
+
+void FeedDocumentReader::startBase(const QHash<QString, QString> &attributes)
+{
+    // XML Base (W3C, section 4.2): an xml:base is relative to the base in
+    // scope of its element, and applies to the element and its content.
+    if (const QString *base = attribute(attributes, u"xml:base"))
+        m_bases.append({m_path.size(), QUrl(resolvedReference(base->trimmed(), currentBase()))});
 }
 
 FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, const QString &name)
@@ -195,7 +242,7 @@ void FeedDocumentReader::handleItemLink(const QHash<QString, QString> &attribute
 
 void FeedDocumentReader::startElement(const QString &name, const QHash<QString, QString> &attributes)
 {
-    if (name == u"html") {
+    if (name == u"html" && m_fieldDepth == 0) {
         // A web page where a feed was expected, typically a login or error page.
         m_sawHtml = true;
         if (m_parser)
@@ -207,13 +254,27 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
 
     const PathKind kind = childPathKind(pathKind(), name);
     m_path.append(kind);
+    const qsizetype depth = m_path.size();
+    if (!attributes.isEmpty())
+        startBase(attributes);
+    if (m_item && m_fieldDepth > 0) {
+        // Inside a text field (XHTML in a title, HTML in a description):
+        // the text goes on into the field.
+        return;
+    }
     m_currentValue = nullptr;
     if (isItem(kind)) {
         // Room for a typical item's fields from the start: growing the table
         // hashes every key again, and hashing strings is what costs most here.
         m_item.emplace().reserve(kItemFieldsReserved);
+        m_itemDepth = depth;
+        m_guidIsPermaLink = true;
+        if (!m_bases.isEmpty())
+            m_item->insert(u"xml:base"_s, currentBase().toString(QUrl::FullyEncoded));
     } else if (kind == PathKind::ItemLink) {
         handleItemLink(attributes);
+        if (m_item && !m_bases.isEmpty() && m_bases.last().first == depth && m_item->contains(u"href"_s))
+            m_item->insert(u"xml:base"_s, currentBase().toString(QUrl::FullyEncoded));
     } else if (kind == PathKind::ChannelImageUrl) {
         m_imageUrlText.clear();
     }
@@ -223,6 +284,15 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
 
     m_currentElement = name;
     m_currentIsOrigLink = name == u"feedburner:origLink";
+
+    if (m_item && depth == m_itemDepth + 1) {
+        if (isTextField(name)) {
+            m_fieldDepth = depth;
+        } else if (name == u"guid") {
+            const QString *permaLink = attribute(attributes, u"isPermaLink");
+            m_guidIsPermaLink = !permaLink || permaLink->trimmed().compare(u"false", Qt::CaseInsensitive) != 0;
+        }
+    }
 
     if (m_item && !attributes.isEmpty() && (name == u"enclosure" || name == u"media:content")) {
         if (const QString *url = attribute(attributes, u"url"))
@@ -264,13 +334,22 @@ void FeedDocumentReader::cdataBlock(const QByteArray &bytes)
 
 void FeedDocumentReader::finishItem(PathKind kind)
 {
-    if (kind == PathKind::AtomEntry)
+    if (kind == PathKind::AtomEntry) {
         m_item = convertAtomToRSS(*m_item);
+    } else if (!m_item->contains(u"link"_s) && m_guidIsPermaLink) {
+        // RSS 2.0: a guid that is a permalink is the item's address.
+        if (const auto guid = m_item->constFind(u"guid"_s); guid != m_item->cend()) {
+            const QString address = trimWhiteSpaceAndNewlines(*guid).toString();
+            if (isWebURL(QUrl(address, QUrl::StrictMode)))
+                m_item->insert(u"link"_s, *guid);
+        }
+    }
     // Dating an item takes longer than reading it, and only the cut-off
     // needs the date here.
     if (!m_options.earliestDate || dateForDictionary(*m_item, m_now) >= *m_options.earliestDate)
         m_records.append(std::move(*m_item));
     m_item.reset();
+    m_fieldDepth = 0;
 }
 
 void FeedDocumentReader::endElement(const QString &name)
@@ -293,6 +372,10 @@ void FeedDocumentReader::endElement(const QString &name)
         finishItem(kind);
         m_currentValue = nullptr;
     }
+    if (!m_bases.isEmpty() && m_bases.last().first == m_path.size())
+        m_bases.removeLast();
+    if (m_fieldDepth == m_path.size())
+        m_fieldDepth = 0;
     if (!m_path.isEmpty())
         m_path.removeLast();
 }
@@ -309,6 +392,7 @@ ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
     const QString *id = nullptr;
     const QString *published = nullptr;
     const QString *updated = nullptr;
+    const QString *base = nullptr;
     for (auto it = entry.cbegin(); it != entry.cend(); ++it) {
         const QString &key = it.key();
         if (key == u"href")
@@ -327,6 +411,8 @@ ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
             published = &it.value();
         else if (key == u"updated")
             updated = &it.value();
+        else if (key == u"xml:base")
+            base = &it.value();
     }
     ItemRecord rss;
     if (const QString *link = origLink ? origLink : href)
@@ -339,6 +425,9 @@ ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
         rss.insert(u"guid"_s, *id);
     if (const QString *date = published ? published : updated)
         rss.insert(u"published"_s, *date);
+    // The base the link resolves against, where the entry has one.
+    if (base && (href || origLink))
+        rss.insert(u"xml:base"_s, *base);
     return rss;
 }
 

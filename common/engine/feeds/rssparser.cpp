@@ -86,6 +86,7 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
         options.pausePerElement = pausesPerElement();
         options.earliestDate = earliestDateForAgeLimit(m_ageLimit);
         options.subscriptionAlive = [uri = m_uri] { return !Datasource::isBeingDeleted(uri); };
+        options.documentURL = m_documentURL;
         FeedDocumentReader reader(options);
         readerRan = true;
         const bool ok = reader.read(*body);
