@@ -27,21 +27,6 @@ bool isItem(FeedDocumentReader::PathKind kind)
     return kind == FeedDocumentReader::PathKind::Item || kind == FeedDocumentReader::PathKind::AtomEntry;
 }
 
-// The value of an attribute, or null. Elements carry few attributes, and
-// comparing their names is much cheaper than hashing the one looked for.
-const QString *attribute(const QHash<QString, QString> &attributes, QStringView name)
-{
-    if (attributes.size() > 8) {
-        const auto it = attributes.constFind(name.toString());
-        return it == attributes.cend() ? nullptr : &*it;
-    }
-    for (auto it = attributes.cbegin(); it != attributes.cend(); ++it) {
-        if (it.key() == name)
-            return &it.value();
-    }
-    return nullptr;
-}
-
 } // namespace
 
 FeedDocumentReader::FeedDocumentReader(Options options)
@@ -141,12 +126,13 @@ QUrl FeedDocumentReader::currentBase() const
     return m_bases.isEmpty() ? m_options.documentURL : m_bases.last().second;
 }
 
-void FeedDocumentReader::startBase(const QHash<QString, QString> &attributes)
+void FeedDocumentReader::startBase(const SickXMLAttributes &attributes)
 {
     // XML Base (W3C, section 4.2): an xml:base is relative to the base in
     // scope of its element, and applies to the element and its content.
-    if (const QString *base = attribute(attributes, u"xml:base"))
-        m_bases.append({m_path.size(), QUrl(resolvedReference(base->trimmed(), currentBase()))});
+    const QString base = attributes.value("xml:base"_L1);
+    if (!base.isNull())
+        m_bases.append({m_path.size(), QUrl(resolvedReference(base.trimmed(), currentBase()))});
 }
 
 FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, const QString &name)
@@ -218,29 +204,28 @@ FeedDocumentReader::PathKind FeedDocumentReader::pathKind() const
     return m_path.isEmpty() ? PathKind::Root : m_path.last();
 }
 
-void FeedDocumentReader::handleItemLink(const QHash<QString, QString> &attributes)
+void FeedDocumentReader::handleItemLink(const SickXMLAttributes &attributes)
 {
     // Links to XML (the entry's own Atom document, comment feeds) are not
     // the item's page.
-    if (const QString *type = attribute(attributes, u"type"); type && type->contains(u"xml"))
+    if (attributes.value("type"_L1).contains(u"xml"))
         return;
-    const QString *address = attribute(attributes, u"href");
-    if (!address)
-        address = attribute(attributes, u"rdf:resource");
-    if (!address || !m_item)
+    QString address = attributes.value("href"_L1);
+    if (address.isNull())
+        address = attributes.value("rdf:resource"_L1);
+    if (address.isNull() || !m_item)
         return;
     if (!m_atlassian) {
         // The last link of an entry wins; enclosures are not its page.
-        const QString *rel = attribute(attributes, u"rel");
-        if (!rel || *rel != u"enclosure")
-            m_item->insert(u"href"_s, *address);
+        if (attributes.value("rel"_L1) != u"enclosure")
+            m_item->insert(u"href"_s, address);
     } else if (!m_item->contains(u"href"_s)) {
         // Atlassian (Jira, Confluence) feeds list the item's page first.
-        m_item->insert(u"href"_s, *address);
+        m_item->insert(u"href"_s, address);
     }
 }
 
-void FeedDocumentReader::startElement(const QString &name, const QHash<QString, QString> &attributes)
+void FeedDocumentReader::startElementView(const QString &name, const SickXMLAttributes &attributes)
 {
     if (name == u"html" && m_fieldDepth == 0) {
         // A web page where a feed was expected, typically a login or error page.
@@ -255,11 +240,14 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
     const PathKind kind = childPathKind(pathKind(), name);
     m_path.append(kind);
     const qsizetype depth = m_path.size();
-    if (!attributes.isEmpty())
+    const bool hasAttributes = !attributes.isEmpty();
+    if (hasAttributes)
         startBase(attributes);
+    const bool declaresAtlassian = hasAttributes && attributes.contains("xmlns:atlassian"_L1);
     if (m_item && m_fieldDepth > 0) {
         // Inside a text field (XHTML in a title, HTML in a description):
         // the text goes on into the field.
+        m_atlassian = m_atlassian || declaresAtlassian;
         return;
     }
     m_currentValue = nullptr;
@@ -279,7 +267,7 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
         m_imageUrlText.clear();
     }
 
-    if (!m_atlassian && attribute(attributes, u"xmlns:atlassian"))
+    if (declaresAtlassian)
         m_atlassian = true;
 
     m_currentElement = name;
@@ -289,16 +277,16 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
         if (isTextField(name)) {
             m_fieldDepth = depth;
         } else if (name == u"guid") {
-            const QString *permaLink = attribute(attributes, u"isPermaLink");
-            m_guidIsPermaLink = !permaLink || permaLink->trimmed().compare(u"false", Qt::CaseInsensitive) != 0;
+            const QString permaLink = attributes.value("isPermaLink"_L1);
+            m_guidIsPermaLink = permaLink.isNull() || permaLink.trimmed().compare(u"false", Qt::CaseInsensitive) != 0;
         }
     }
 
-    if (m_item && !attributes.isEmpty() && (name == u"enclosure" || name == u"media:content")) {
-        if (const QString *url = attribute(attributes, u"url"))
-            m_item->insert(u"enclosureUrl"_s, *url);
-        if (const QString *type = attribute(attributes, u"type"))
-            m_item->insert(u"enclosureMime"_s, *type);
+    if (m_item && hasAttributes && (name == u"enclosure" || name == u"media:content")) {
+        if (const QString url = attributes.value("url"_L1); !url.isNull())
+            m_item->insert(u"enclosureUrl"_s, url);
+        if (const QString type = attributes.value("type"_L1); !type.isNull())
+            m_item->insert(u"enclosureMime"_s, type);
     }
 }
 
@@ -325,6 +313,17 @@ void FeedDocumentReader::characters(const QString &text)
         m_imageUrlText += text;
         m_channelImageUrl = urlFromString(trimWhiteSpaceAndNewlines(m_imageUrlText).toString()).value_or(QUrl());
     }
+}
+
+// What characters() would keep; text between channel elements, most of it
+// white space, is then never converted.
+bool FeedDocumentReader::wantsText() const
+{
+    if (m_currentIsOrigLink || m_item)
+        return true;
+    const PathKind kind = pathKind();
+    return kind == PathKind::ChannelTitle || kind == PathKind::ChannelLink
+        || (kind == PathKind::ChannelImageUrl && !m_options.subscriptionHasIcon);
 }
 
 void FeedDocumentReader::cdataBlock(const QByteArray &bytes)

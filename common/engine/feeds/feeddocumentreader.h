@@ -88,10 +88,11 @@ public:
     // "guid" from "id", "published" from "published" or else "updated".
     static ItemRecord convertAtomToRSS(const ItemRecord &entry);
 
-    void startElement(const QString &name, const QHash<QString, QString> &attributes) override;
+    void startElementView(const QString &name, const SickXMLAttributes &attributes) override;
     void characters(const QString &text) override;
     void cdataBlock(const QByteArray &bytes) override;
     void endElement(const QString &name) override;
+    bool wantsText() const override;
 
     // What an element path means to the reader; see the table above. Each
     // open element's meaning follows from its parent's and its own name.
@@ -117,11 +118,12 @@ public:
 
 private:
     PathKind pathKind() const;
-    void handleItemLink(const QHash<QString, QString> &attributes);
+    void handleItemLink(const SickXMLAttributes &attributes);
     void finishItem(PathKind kind);
     void reset();
     bool readOnce(const QByteArray &document, QByteArray *repaired);
-    void startBase(const QHash<QString, QString> &attributes);
+    // Notes an xml:base of the element just pushed.
+    void startBase(const SickXMLAttributes &attributes);
     QUrl currentBase() const;
 
     Options m_options;
