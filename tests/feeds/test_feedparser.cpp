@@ -673,6 +673,14 @@ TEST(FeedDocumentReader, TakesTheImageOnlyWithoutAnIcon)
     ASSERT_TRUE(withoutIcon.read(feed));
     EXPECT_EQ(withoutIcon.channelImageUrl(), QUrl(u"http://x/a&b.png"_s));
 
+    // A relative address is relative to the document.
+    options.documentURL = QUrl(u"https://x.org:8443/feeds/main.xml"_s);
+    FeedDocumentReader relative(options);
+    ASSERT_TRUE(relative.read("<rss><channel><image><url> img/logo.png </url></image></channel></rss>"));
+    EXPECT_EQ(relative.channelImageUrl(), QUrl(u"https://x.org:8443/feeds/img/logo.png"_s));
+    ASSERT_TRUE(relative.read("<rss><channel><image><url>javascript:x()</url></image></channel></rss>"));
+    EXPECT_TRUE(relative.channelImageUrl().isEmpty()) << "only web addresses";
+
     options.subscriptionHasIcon = true;
     FeedDocumentReader withIcon(options);
     ASSERT_TRUE(withIcon.read(feed));

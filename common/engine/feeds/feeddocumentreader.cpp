@@ -311,7 +311,15 @@ void FeedDocumentReader::characters(const QString &text)
         // The address may come in pieces (around an entity, say); each piece
         // re-reads the text so far.
         m_imageUrlText += text;
-        m_channelImageUrl = urlFromString(trimWhiteSpaceAndNewlines(m_imageUrlText).toString()).value_or(QUrl());
+        const QString address = trimWhiteSpaceAndNewlines(m_imageUrlText).toString();
+        m_channelImageUrl = urlFromString(address).value_or(QUrl());
+        if (m_channelImageUrl.isEmpty() && !address.isEmpty() && !containsWhiteSpaceOrNewline(address)) {
+            // A relative address, relative to the document (or an xml:base).
+            m_channelImageUrl = QUrl(resolvedReference(address, currentBase()), QUrl::StrictMode);
+        }
+        // Only a web address is ever downloaded as the icon.
+        if (!isWebURL(m_channelImageUrl))
+            m_channelImageUrl.clear();
     }
 }
 
