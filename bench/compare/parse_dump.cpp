@@ -87,10 +87,12 @@ int main(int argc, char **argv)
     // The dump: one object per file.
     QJsonArray files;
     for (const Input &input : std::as_const(inputs)) {
-        FeedDocumentReader reader(readerOptions());
+        FeedDocumentReader::Options options = readerOptions();
+        options.documentURL = QUrl(base + input.name);
+        FeedDocumentReader reader(options);
         const bool ok = reader.read(input.bytes);
         ItemCreation creation;
-        creation.feedURL = QUrl(base + input.name);
+        creation.feedURL = options.documentURL;
         QJsonArray items;
         for (const ItemRecord &record : reader.records()) {
             const QString title = record.value(QStringLiteral("title"));

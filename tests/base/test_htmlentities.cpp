@@ -88,5 +88,18 @@ TEST(HtmlEntities, DecodesMegabyteInput)
     EXPECT_EQ(stringByDecodingHTMLEntities(ampersands), ampersands);
 }
 
+TEST(HtmlEntities, KnowsTheHtml4CharacterEntitiesByExactName)
+{
+    const struct { const char *name; char32_t expected; } rows[] = {
+        {"AElig", 0xC6}, {"zwnj", 0x200C}, // the first and last names in byte order
+        {"eacute", 0xE9}, {"Eacute", 0xC9}, {"nbsp", 0xA0}, {"thetasym", 0x3D1}, {"amp", 0x26},
+        {"EACUTE", 0}, {"apos", 0}, {"eacut", 0}, {"eacutee", 0}, {"", 0}, {"zzzz", 0}, {"AAAA", 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(htmlCharacterEntity(QLatin1StringView(row.name)), row.expected);
+    }
+}
+
 } // namespace
 } // namespace corvane

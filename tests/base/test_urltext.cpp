@@ -142,5 +142,49 @@ TEST(UrlEncode, EncodesEverythingButUnreservedAsUtf8)
     }
 }
 
+TEST(UrlText, RelativeReferencesResolveByRfc3986AgainstTheDocument)
+{
+    const QUrl plain(u"http://news.example.org/feeds/main.rss"_s);
+    const QUrl ported(u"https://news.example.org:8443/feeds/main.rss?x=1"_s);
+    const struct { const char *name; QString reference; QUrl base; QString expected; } rows[] = {
+        {"sibling file", u"feed.xml"_s, plain, u"http://news.example.org/feeds/feed.xml"_s},
+        {"sibling file, port", u"feed.xml"_s, ported, u"https://news.example.org:8443/feeds/feed.xml"_s},
+        {"dot segment", u"./a/b.xml"_s, plain, u"http://news.example.org/feeds/a/b.xml"_s},
+        {"dot segment, port", u"./a/b.xml"_s, ported, u"https://news.example.org:8443/feeds/a/b.xml"_s},
+        {"parent", u"../x.xml"_s, plain, u"http://news.example.org/x.xml"_s},
+        {"parent, port", u"../x.xml"_s, ported, u"https://news.example.org:8443/x.xml"_s},
+        {"above the root", u"../../../x.xml"_s, plain, u"http://news.example.org/x.xml"_s},
+        {"root-relative", u"/abs.xml"_s, plain, u"http://news.example.org/abs.xml"_s},
+        {"root-relative, port", u"/abs.xml"_s, ported, u"https://news.example.org:8443/abs.xml"_s},
+        {"network-path", u"//other.host/x.xml"_s, plain, u"http://other.host/x.xml"_s},
+        {"network-path, port", u"//other.host/x.xml"_s, ported, u"https://other.host/x.xml"_s},
+        {"query only", u"?q=1"_s, plain, u"http://news.example.org/feeds/main.rss?q=1"_s},
+        {"query only, port", u"?q=1"_s, ported, u"https://news.example.org:8443/feeds/main.rss?q=1"_s},
+        {"fragment only", u"#top"_s, ported, u"https://news.example.org:8443/feeds/main.rss?x=1#top"_s},
+        // Absolute references come back as written, not normalised by QUrl.
+        {"absolute, kept byte for byte", u"HTTP://Example.org:80/a/../b?c=d&e"_s, ported,
+         u"HTTP://Example.org:80/a/../b?c=d&e"_s},
+        {"other scheme kept", u"javascript:alert(1)"_s, plain, u"javascript:alert(1)"_s},
+        {"no base", u"feed.xml"_s, QUrl(), u"feed.xml"_s},
+        {"relative base", u"feed.xml"_s, QUrl(u"feeds/"_s), u"feed.xml"_s},
+        {"empty stays empty", QString(), plain, QString()},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(resolvedReference(row.reference, row.base), row.expected);
+    }
+}
+
+TEST(UrlText, OnlyHttpAndHttpsWithAHostAreWebUrls)
+{
+    EXPECT_TRUE(isWebURL(QUrl(u"http://a.org/x"_s)));
+    EXPECT_TRUE(isWebURL(QUrl(u"HTTPS://a.org:8443/"_s)));
+    for (const QString &text : {u"file:///etc/passwd"_s, u"javascript:alert(1)"_s, u"ftp://a.org/x"_s,
+                                u"http:///x"_s, u"feed.xml"_s, QString()}) {
+        SCOPED_TRACE(text.toStdString());
+        EXPECT_FALSE(isWebURL(QUrl(text)));
+    }
+}
+
 } // namespace
 } // namespace corvane

@@ -102,18 +102,30 @@ protected:
         settle();
     }
 
-    // Rounds, as the timer would run them, until `attempts` refreshes have
-    // ended: more subscriptions than pool slots take several.
-    void refreshRounds(int attempts)
+    // Runs refresh ticks until `target` attempts have finished in all, then
+    // waits for their save. The pool admits a few at a time; each tick hands
+    // it the subscriptions still due, as the timer would. Adding a
+    // subscription starts its first refresh by itself, so targets are taken
+    // before that.
+    void refreshUntil(int target, int timeoutMs)
     {
-        const int target = m_finished + attempts;
-        EXPECT_TRUE(spin([&] {
-            if (m_finished < target)
-                manager->update();
-            return m_finished >= target;
-        })) << "refresh attempts did not finish";
+        QElapsedTimer tick;
+        manager->update();
+        tick.start();
+        ASSERT_TRUE(spin(
+            [&] {
+                if (tick.elapsed() > 200) {
+                    manager->update();
+                    tick.restart();
+                }
+                return finishedAttempts() >= target;
+            },
+            timeoutMs))
+            << "refresh attempts did not finish";
         settle();
     }
+
+    int finishedAttempts() const { return m_finished.load(); }
 
     // Makes every subscription due again, as after a wake from sleep.
     void makeDue()
@@ -135,6 +147,9 @@ protected:
         main()->refresh(datasource, false);
         return datasource->errorString();
     }
+
+    // The folder of the store file.
+    QString storeDirectory() const { return m_dir.path(); }
 
     HttpTestServer server;
     std::unique_ptr<DatasourceManager> manager;

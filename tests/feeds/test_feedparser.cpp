@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -57,6 +58,14 @@ const FixerCase kFixerCases[] = {
     {"brackets before CDATA", "[x] <[ <!-[ <![CDATA[&]]> & </a>", "[x] <[ <!-[ <![CDATA[&]]> &amp; </a>"},
     {"start tags do not end a reference", "a & <b>; c", "a & <b>; c"},
     {"empty text", "", ""},
+    {"HTML entities are written out", "<t>caf&eacute;&nbsp;x &hellip;</t>", "<t>caf&#233;&#160;x &#8230;</t>"},
+    {"XML's own entities stay", "&amp;&lt;&gt;&quot;&apos;", "&amp;&lt;&gt;&quot;&apos;"},
+    {"entity names are case-sensitive", "&Eacute;&EACUTE;&eacute", "&#201;&EACUTE;&eacute"},
+    {"unknown and malformed names stay", "&bogus; &1a; &a-b; &verylongname;", "&bogus; &1a; &a-b; &verylongname;"},
+    {"declared entities stay", "<!DOCTYPE r [<!ENTITY copy \"(c)\">]><r>&copy;&reg;</r>",
+     "<!DOCTYPE r [<!ENTITY copy \"(c)\">]><r>&copy;&#174;</r>"},
+    {"entities inside CDATA stay", "<![CDATA[&eacute;]]>&eacute;", "<![CDATA[&eacute;]]>&#233;"},
+    {"an entity next to a bare ampersand", "A & B&eacute;</t>", "A &amp; B&#233;</t>"},
 };
 
 TEST(Fixer, RepairsTheTableOfCasesInBytesAndText)
@@ -68,17 +77,51 @@ TEST(Fixer, RepairsTheTableOfCasesInBytesAndText)
     }
 }
 
-TEST(Fixer, KeepsTheEncodingItDecodedWith)
+TEST(Fixer, KeepsDeclaredEncodingsAndReadsUndeclaredBytesAsWindows1252)
 {
-    // "Łódź & Gdańsk" in UTF-8, in ISO 8859-2 (not valid UTF-8) and in ISO 8859-1 bytes.
+    // "Łódź & Gdańsk" in UTF-8, and in ISO 8859-2 as declared.
     EXPECT_EQ(Fixer::fixData("\xC5\x81\xC3\xB3" "d\xC5\xBA & Gda\xC5\x84sk</a>"),
               QByteArray("\xC5\x81\xC3\xB3" "d\xC5\xBA &amp; Gda\xC5\x84sk</a>"));
-    EXPECT_EQ(Fixer::fixData("\xA3\xF3" "d\xBC & Gda\xF1sk</a>"),
-              QByteArray("\xA3\xF3" "d\xBC &amp; Gda\xF1sk</a>"));
-    EXPECT_EQ(Fixer::fixData("caf\xE9 & cr\xE8me\x80\xFF</a>"), QByteArray("caf\xE9 &amp; cr\xE8me\x80\xFF</a>"));
-    // A truncated UTF-8 sequence is not UTF-8; the bytes still come back whole.
-    EXPECT_EQ(Fixer::fixData("ok \xE2\x82 &"), QByteArray("ok \xE2\x82 &"));
+    const QByteArray latin2 = "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><a>\xA3\xF3" "d\xBC & Gda\xF1sk</a>";
+    EXPECT_EQ(Fixer::fixData(latin2), QByteArray(latin2).replace("& ", "&amp; "));
+    // Not UTF-8 and nothing declared: Windows-1252, handed on as UTF-8 (0x92
+    // is its right quote; 0x81 is left open by it and stays U+0081).
+    EXPECT_EQ(Fixer::fixData("caf\xE9 & don\x92t\x81</a>"),
+              QByteArray("caf\xC3\xA9 &amp; don\xE2\x80\x99t\xC2\x81</a>"));
+    EXPECT_EQ(Fixer::fixData("<?xml version=\"1.0\"?><a>\xE9</a>"), QByteArray("<?xml version=\"1.0\"?><a>\xC3\xA9</a>"));
+    // A truncated UTF-8 sequence is not UTF-8 either.
+    EXPECT_EQ(Fixer::fixData("ok \xE2\x82 &"), QByteArray("ok \xC3\xA2\xE2\x80\x9A &"));
     EXPECT_EQ(Fixer::fixString(u"\u0141\u00F3d\u017A & x</a>"_s), u"\u0141\u00F3d\u017A &amp; x</a>"_s);
+}
+
+TEST(Fixer, RepairsUtf16AsText)
+{
+    const QString text = u"<a><![CDATA[Q&A]]> Tom & Jerry &eacute;\u0141</a>"_s;
+    const QString fixed = u"<a><![CDATA[Q&A]]> Tom &amp; Jerry &#233;\u0141</a>"_s;
+    for (const auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        SCOPED_TRACE(int(encoding));
+        QStringEncoder encode(encoding, QStringEncoder::Flag::WriteBom);
+        const QByteArray expected = encode(fixed);
+        QStringEncoder encodeInput(encoding, QStringEncoder::Flag::WriteBom);
+        EXPECT_EQ(Fixer::fixData(encodeInput(text)), expected);
+    }
+}
+
+TEST(Fixer, ClosesHtmlVoidElementsOutsideCdata)
+{
+    const struct { const char *name; const char *input; const char *expected; } rows[] = {
+        {"br", "<d><p>a<br>b<BR >c</p></d>", "<d><p>a<br/>b<BR />c</p></d>"},
+        {"img with a quoted >", "<img src=\"a>b.png\" alt='x'>", "<img src=\"a>b.png\" alt='x'/>"},
+        {"hr and wbr", "<hr><wbr>", "<hr/><wbr/>"},
+        {"already closed", "<br/><br /><img src=\"x\"/>", "<br/><br /><img src=\"x\"/>"},
+        {"other names", "<brand><b>x</b><link>y</link><imgs>", "<brand><b>x</b><link>y</link><imgs>"},
+        {"inside CDATA", "<![CDATA[a<br>b]]><br>", "<![CDATA[a<br>b]]><br/>"},
+        {"unfinished tag", "<br", "<br"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(Fixer::closeVoidElements(row.input), QByteArray(row.expected));
+    }
 }
 
 // ---- SickXMLParser -----------------------------------------------------------
@@ -630,6 +673,14 @@ TEST(FeedDocumentReader, TakesTheImageOnlyWithoutAnIcon)
     ASSERT_TRUE(withoutIcon.read(feed));
     EXPECT_EQ(withoutIcon.channelImageUrl(), QUrl(u"http://x/a&b.png"_s));
 
+    // A relative address is relative to the document.
+    options.documentURL = QUrl(u"https://x.org:8443/feeds/main.xml"_s);
+    FeedDocumentReader relative(options);
+    ASSERT_TRUE(relative.read("<rss><channel><image><url> img/logo.png </url></image></channel></rss>"));
+    EXPECT_EQ(relative.channelImageUrl(), QUrl(u"https://x.org:8443/feeds/img/logo.png"_s));
+    ASSERT_TRUE(relative.read("<rss><channel><image><url>javascript:x()</url></image></channel></rss>"));
+    EXPECT_TRUE(relative.channelImageUrl().isEmpty()) << "only web addresses";
+
     options.subscriptionHasIcon = true;
     FeedDocumentReader withIcon(options);
     ASSERT_TRUE(withIcon.read(feed));
@@ -644,6 +695,99 @@ TEST(FeedDocumentReader, ReadsDeclaredSingleByteEncodings)
     EXPECT_EQ(reader.channelName(), u"Caf\u00E9 & Cr\u00E8me"_s);
     ASSERT_EQ(reader.records().size(), 1);
     EXPECT_EQ(reader.records()[0].value(u"title"_s), u"\u00C0 la carte"_s);
+}
+
+TEST(FeedDocumentReader, ReadsTheBrokenDocumentsFeedsCommonlySend)
+{
+    const QByteArray item = "<item><title>Second</title><link>http://x/2</link></item></channel></rss>";
+    const struct { const char *name; QByteArray document; QString firstTitle; } rows[] = {
+        {"raw <br> in a description",
+         "<rss><channel><item><title>First</title><description><p>a<br>b</p></description></item>" + item,
+         u"First"_s},
+        {"HTML entities without a DTD",
+         "<rss><channel><item><title>caf&eacute;&nbsp;noir</title></item>" + item, u"caf\u00E9\u00A0noir"_s},
+        {"Netscape entities under its DOCTYPE",
+         "<!DOCTYPE rss PUBLIC \"-//Netscape Communications//DTD RSS 0.91//EN\" "
+         "\"http://my.netscape.com/publish/formats/rss-0.91.dtd\">\n"
+         "<rss version=\"0.91\"><channel><item><title>&eacute;t&eacute; &copy;</title></item>" + item,
+         u"\u00E9t\u00E9 \u00A9"_s},
+        {"undeclared Latin-1 without an XML declaration",
+         "<rss><channel><item><title>Caf\xE9 cr\xE8me</title></item>" + item, u"Caf\u00E9 cr\u00E8me"_s},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        FeedDocumentReader reader(quickOptions());
+        EXPECT_TRUE(reader.read(row.document)) << qPrintable(reader.errorString());
+        EXPECT_EQ(titles(reader), (QStringList{row.firstTitle, u"Second"_s}));
+    }
+    // Still broken after the repairs: the records of the better reading stay.
+    FeedDocumentReader reader(quickOptions());
+    EXPECT_FALSE(reader.read("<rss><channel><item><title>One</title><description><p>a<br></description></item>"
+                             "<item><title>Two</title></item></channel></rss>"));
+    EXPECT_TRUE(reader.records().isEmpty()) << "the item with the broken description is not finished";
+    EXPECT_FALSE(reader.read("<rss><channel><item><title>One</title></item><item><title>Two<br></item>"));
+    EXPECT_EQ(titles(reader), QStringList{u"One"_s});
+}
+
+TEST(FeedDocumentReader, TextOfElementsInsideATextFieldIsTheFieldsText)
+{
+    FeedDocumentReader reader(quickOptions());
+    ASSERT_TRUE(reader.read(atomFeed({}, "<title type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">school "
+                                         "<b>bold</b> <html>x</html></div></title><id>urn:1</id>"
+                                         "<content type=\"xhtml\"><div><p>a</p><p>b</p></div></content>"
+                                         "<link href=\"http://x/1\"/>")));
+    ASSERT_EQ(reader.records().size(), 1);
+    EXPECT_EQ(reader.records()[0].value(u"title"_s), u"school bold x"_s) << "an html element in a field is text";
+    EXPECT_EQ(reader.records()[0].value(u"description"_s), u"ab"_s);
+    EXPECT_EQ(reader.records()[0].value(u"link"_s), u"http://x/1"_s);
+
+    ASSERT_TRUE(reader.read("<rss><channel><item><description><p>raw <i>html</i></p></description>"
+                            "<title>T</title><author><name>N</name></author></item></channel></rss>"));
+    ASSERT_EQ(reader.records().size(), 1);
+    EXPECT_EQ(reader.records()[0].value(u"description"_s), u"raw html"_s);
+    EXPECT_EQ(reader.records()[0].value(u"title"_s), u"T"_s);
+    EXPECT_EQ(reader.records()[0].value(u"name"_s), u"N"_s) << "other elements keep their own names";
+}
+
+TEST(FeedDocumentReader, APermalinkGuidIsTheLinkOfAnItemWithout)
+{
+    const struct { const char *name; QByteArray item; QString link; } rows[] = {
+        {"permalink by default", "<guid> http://x/p1 </guid>", u" http://x/p1 "_s},
+        {"permalink said", "<guid isPermaLink=\"true\">http://x/p2</guid>", u"http://x/p2"_s},
+        {"not a permalink", "<guid isPermaLink=\"false\">http://x/p3</guid>", QString()},
+        {"not a permalink, upper case", "<guid isPermaLink=\" FALSE \">http://x/p3</guid>", QString()},
+        {"not a web address", "<guid>42-17</guid>", QString()},
+        {"a link of its own wins", "<link>http://x/own</link><guid>http://x/p4</guid>", u"http://x/own"_s},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        FeedDocumentReader reader(quickOptions());
+        ASSERT_TRUE(reader.read("<rss><channel><item><title>T</title>" + row.item + "</item></channel></rss>"));
+        ASSERT_EQ(reader.records().size(), 1);
+        EXPECT_EQ(reader.records()[0].value(u"link"_s), row.link);
+    }
+}
+
+TEST(FeedDocumentReader, RecordsTheXmlBaseInScopeOfEachItem)
+{
+    FeedDocumentReader::Options options = quickOptions();
+    options.documentURL = QUrl(u"https://feeds.example.org:8443/a/feed.xml"_s);
+    FeedDocumentReader reader(options);
+    ASSERT_TRUE(reader.read("<feed xmlns=\"http://www.w3.org/2005/Atom\" xml:base=\"blog/\"><title>A</title>"
+                            "<entry><title>feed base</title><link href=\"1\"/></entry>"
+                            "<entry xml:base=\"/entries/\"><title>entry base</title><link href=\"2\"/></entry>"
+                            "<entry><title>link base</title><link xml:base=\"//other.org/x/\" href=\"3\"/></entry>"
+                            "</feed>"));
+    ASSERT_EQ(reader.records().size(), 3);
+    EXPECT_EQ(reader.records()[0].value(u"xml:base"_s), u"https://feeds.example.org:8443/a/blog/"_s);
+    EXPECT_EQ(reader.records()[1].value(u"xml:base"_s), u"https://feeds.example.org:8443/entries/"_s);
+    EXPECT_EQ(reader.records()[2].value(u"xml:base"_s), u"https://other.org/x/"_s);
+
+    ASSERT_TRUE(reader.read("<rss><channel><item><title>no base</title><link>p</link></item>"
+                            "<item xml:base=\"http://b.org/\"><title>based</title></item></channel></rss>"));
+    ASSERT_EQ(reader.records().size(), 2);
+    EXPECT_FALSE(reader.records()[0].contains(u"xml:base"_s));
+    EXPECT_EQ(reader.records()[1].value(u"xml:base"_s), u"http://b.org/"_s);
 }
 
 TEST(FeedDocumentReader, PausesPerElementWhenAsked)

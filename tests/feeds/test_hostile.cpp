@@ -156,34 +156,6 @@ protected:
         RSSParser::setPausesPerElement(true);
     }
 
-    // Runs refresh ticks until `target` attempts have finished, then waits
-    // for their save. The pool admits a few at a time; each tick hands it
-    // the subscriptions still due, as the timer would. Adding a subscription
-    // starts its first refresh by itself, so targets are taken before that.
-    void refreshUntil(int target, int timeoutMs)
-    {
-        QElapsedTimer tick;
-        manager->update();
-        tick.start();
-        ASSERT_TRUE(spin(
-            [&] {
-                if (tick.elapsed() > 200) {
-                    manager->update();
-                    tick.restart();
-                }
-                return finishedAttempts() >= target;
-            },
-            timeoutMs))
-            << "refresh attempts did not finish";
-        settle();
-    }
-
-    int finishedAttempts()
-    {
-        // The fixture counts finished attempts privately; the notification is public.
-        return m_attempts.load();
-    }
-
     qint64 countOf(Datasource *datasource)
     {
         return main()->count(Query{Entity::DataItem,
@@ -235,10 +207,6 @@ protected:
         settle();
     }
 
-private:
-    std::atomic<int> m_attempts{0};
-    ScopedObserver m_observer{NotificationCenter::defaultCenter(), kRefreshAttemptFinishedNotification, nullptr,
-                              [this](const Notification &) { ++m_attempts; }};
 };
 
 } // namespace

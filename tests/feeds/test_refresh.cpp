@@ -1,6 +1,8 @@
 #include "refreshfixture.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
 
 using namespace corvane;
 using corvane::test::HttpTestServer;
@@ -56,7 +58,7 @@ TEST_F(Refresh, ReadsRssRdfAndAtomAndNamesTheSubscription)
 
     EXPECT_EQ(titles(itemsOf(rssFeed)), (QStringList{QStringLiteral("A & B"), QStringLiteral("One")}))
         << "the unescaped ampersand is repaired";
-    EXPECT_EQ(itemsOf(rssFeed).value(0)->link(), QStringLiteral("http://127.0.0.1/2012/05/post"));
+    EXPECT_EQ(itemsOf(rssFeed).value(0)->link(), local(QStringLiteral("/2012/05/post")));
     EXPECT_EQ(rssFeed->name(), QStringLiteral("Local news"));
     EXPECT_EQ(errorOf(rssFeed), QString());
     EXPECT_EQ(titles(itemsOf(rdfFeed)), QStringList{QStringLiteral("Rdf item")});
@@ -88,12 +90,12 @@ TEST_F(Refresh, WebPagesAreFollowedToTheirRssLinkButNotToAtomOrBeyondThreeDocume
     RSSDatasource *loop = addFeed(local(QStringLiteral("/loop1.html")));
     refreshRound(3);
 
-    // The relative link resolves against the page's host without its port.
+    // The relative link resolves against the page's address, port included.
     EXPECT_EQ(titles(itemsOf(page)), QStringList{QStringLiteral("Linked")});
-    bool portless = false;
+    bool withPort = false;
     for (const HttpTestServer::Request &request : server.requests())
-        portless |= request.path == u"/feed.xml" && request.host == u"127.0.0.1";
-    EXPECT_TRUE(portless);
+        withPort |= request.path == u"/feed.xml" && request.header("Host") == "127.0.0.1:" + QByteArray::number(server.port());
+    EXPECT_TRUE(withPort);
     EXPECT_EQ(page->url(), local(QStringLiteral("/page.html"))) << "the stored address stays";
 
     EXPECT_TRUE(itemsOf(atomOnly).isEmpty());
@@ -103,6 +105,58 @@ TEST_F(Refresh, WebPagesAreFollowedToTheirRssLinkButNotToAtomOrBeyondThreeDocume
     EXPECT_TRUE(itemsOf(loop).isEmpty());
     EXPECT_EQ(errorOf(loop), QStringLiteral("Invalid XML"));
     EXPECT_EQ(server.requestCount(QStringLiteral("/loop4.html")), 0);
+}
+
+TEST_F(Refresh, RelativeReferencesResolveAgainstTheDocumentsAddressAfterRedirects)
+{
+    // A page under a path links its feed relative to that path; the feed is
+    // redirected, and its items' links are relative to where it ended up.
+    serve(QStringLiteral("/site/page.html"),
+          "<html><head><link type=\"application/rss+xml\" href=\"feed.xml?v=1\"></head></html>");
+    HttpTestServer::Response moved;
+    moved.status = 301;
+    moved.headers = {{"Location", "/moved/news/feed.xml"}};
+    server.setResponse(QStringLiteral("/site/feed.xml"), moved);
+    serve(QStringLiteral("/moved/news/feed.xml"),
+          rss(rssItem("Sibling", "a.html") + rssItem("Parent", "../up/b.html") + rssItem("Root", "/c.html")
+              + rssItem("Query", "?id=4") + rssItem("Other host", "//other.example/d.html")
+              + rssItem("Absolute", "HTTP://Example.ORG/a/../e.html")));
+    RSSDatasource *feed = addFeed(local(QStringLiteral("/site/page.html")));
+    refreshRound(1);
+
+    const QString at = local(QStringLiteral("/moved/"));
+    QHash<QString, QString> links;
+    for (const DataItem *item : itemsOf(feed))
+        links.insert(item->title(), item->link());
+    EXPECT_EQ(links.value(QStringLiteral("Sibling")), at + u"news/a.html");
+    EXPECT_EQ(links.value(QStringLiteral("Parent")), at + u"up/b.html");
+    EXPECT_EQ(links.value(QStringLiteral("Root")), local(QStringLiteral("/c.html")));
+    EXPECT_EQ(links.value(QStringLiteral("Query")), at + u"news/feed.xml?id=4");
+    EXPECT_EQ(links.value(QStringLiteral("Other host")), QStringLiteral("http://other.example/d.html"));
+    EXPECT_EQ(links.value(QStringLiteral("Absolute")), QStringLiteral("HTTP://Example.ORG/a/../e.html"))
+        << "absolute links are stored as written";
+    EXPECT_EQ(server.requestCount(QStringLiteral("/site/feed.xml?v=1")), 1);
+}
+
+TEST_F(Refresh, APageLinkingAFeedThatIsNoWebAddressIsNotFollowed)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile local(dir.filePath(QStringLiteral("feed.xml")));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write(rss(rssItem("Local file", "http://a.org/f")));
+    local.close();
+    serve(QStringLiteral("/file.html"), "<html><head><link type=\"application/rss+xml\" href=\""
+                                            + QUrl::fromLocalFile(local.fileName()).toEncoded() + "\"></head></html>");
+    serve(QStringLiteral("/script.html"),
+          "<html><head><link type=\"application/rss+xml\" href=\"javascript:alert(1)\"></head></html>");
+    RSSDatasource *file = addFeed(this->local(QStringLiteral("/file.html")));
+    RSSDatasource *script = addFeed(this->local(QStringLiteral("/script.html")));
+    refreshRound(2);
+    EXPECT_TRUE(itemsOf(file).isEmpty());
+    EXPECT_EQ(errorOf(file), QStringLiteral("Invalid XML"));
+    EXPECT_TRUE(itemsOf(script).isEmpty());
+    EXPECT_EQ(errorOf(script), QStringLiteral("Invalid XML"));
 }
 
 TEST_F(Refresh, HttpErrorsTimeoutsAndBrokenDocumentsShowTheirErrorText)

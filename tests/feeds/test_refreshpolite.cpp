@@ -153,7 +153,7 @@ TEST_F(PoliteRefresh, RetryAfterHoldsTheFeedBackForItsTimeAtMostADay)
         feeds.append(addFeed(local(path)));
     }
     const double start = currentDate();
-    refreshRounds(int(feeds.size()));
+    refreshUntil(finishedAttempts() + int(feeds.size()), 60000);
     const double end = currentDate();
 
     for (qsizetype i = 0; i < feeds.size(); ++i) {
@@ -171,7 +171,7 @@ TEST_F(PoliteRefresh, RetryAfterHoldsTheFeedBackForItsTimeAtMostADay)
     // Waking up makes every feed due, except those their server holds back.
     server.resetCounters();
     makeDue();
-    refreshRounds(4);
+    refreshUntil(finishedAttempts() + 4, 60000);
     for (qsizetype i = 0; i < feeds.size(); ++i) {
         SCOPED_TRACE(rows[i].name);
         EXPECT_EQ(server.requestCount(QStringLiteral("/busy%1.xml").arg(i)), rows[i].hold == 0 ? 1 : 0);

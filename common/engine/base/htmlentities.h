@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLatin1StringView>
 #include <QString>
 
 namespace corvane {
@@ -10,5 +11,10 @@ namespace corvane {
 // references &#65; &#x41; (";" optional), which yield the single UTF-16 code
 // unit given by the number's low 16 bits. Other entities pass unchanged.
 QString stringByDecodingHTMLEntities(const QString &text);
+
+// The character an HTML 4.01 character entity stands for ("eacute" gives
+// U+00E9, "nbsp" U+00A0; names are case-sensitive, without "&" and ";"),
+// or 0 for a name HTML does not define.
+char32_t htmlCharacterEntity(QLatin1StringView name);
 
 } // namespace corvane

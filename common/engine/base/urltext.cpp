@@ -124,6 +124,43 @@ bool isSubscribableAddress(const QString &text)
     return feedURL(text) || text.startsWith(u'@') || text.startsWith(u'#');
 }
 
+namespace {
+
+// RFC 3986, section 3.1: scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ) ":"
+bool hasScheme(QStringView reference)
+{
+    const auto isAlpha = [](QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+    if (reference.isEmpty() || !isAlpha(reference.front()))
+        return false;
+    for (const QChar c : reference.sliced(1)) {
+        if (c == u':')
+            return true;
+        if (!isAlpha(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.')
+            return false;
+    }
+    return false;
+}
+
+} // namespace
+
+QString resolvedReference(const QString &reference, const QUrl &base)
+{
+    if (reference.isEmpty() || hasScheme(reference) || !base.isValid() || base.scheme().isEmpty())
+        return reference;
+    const QUrl relative(reference, QUrl::TolerantMode);
+    if (!relative.isValid())
+        return reference;
+    const QUrl resolved = base.resolved(relative);
+    return resolved.isValid() ? resolved.toString(QUrl::FullyEncoded) : reference;
+}
+
+bool isWebURL(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return url.isValid() && !url.host().isEmpty()
+        && (scheme.compare("http"_L1, Qt::CaseInsensitive) == 0 || scheme.compare("https"_L1, Qt::CaseInsensitive) == 0);
+}
+
 QString urlEncode(const QString &text)
 {
     // QUrl::toPercentEncoding keeps exactly the RFC 3986 unreserved set and

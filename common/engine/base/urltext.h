@@ -35,6 +35,18 @@ std::optional<QUrl> feedURL(const QString &text);
 // one of Twitter's "@user" and "#search" forms.
 bool isSubscribableAddress(const QString &text);
 
+// A reference read from a document (an item link, a feed link in a web page,
+// an icon's href, an xml:base) as the address it stands for: a relative
+// reference is resolved against base by RFC 3986, section 5.2 ("feed.xml",
+// "../x", "//host/x", "?q=1"), keeping the base's scheme, port and path as
+// the rules say. A reference with a scheme is returned exactly as written,
+// so stored links, and the item hashes made from them, do not change. An
+// empty reference, or one without an absolute base, is returned as it is.
+QString resolvedReference(const QString &reference, const QUrl &base);
+
+// Whether a URL is one the engine downloads: http or https, with a host.
+bool isWebURL(const QUrl &url);
+
 // The text's UTF-8 bytes with everything but A-Z, a-z, 0-9 and "-._~" written
 // as %XX (upper-case hex), for query strings and mailto parts. Not idempotent:
 // an encoded text is encoded again, "%" included.

@@ -1,5 +1,7 @@
 #include "feeds/feeddocumentreader.h"
 
+#include "feeds/fixer.h"
+
 #include "base/itemdate.h"
 #include "base/urltext.h"
 
@@ -13,24 +15,16 @@ namespace {
 
 constexpr qsizetype kItemFieldsReserved = 24;
 
+// The item fields that hold text, which elements nested in them add to.
+bool isTextField(const QString &name)
+{
+    return name == u"title" || name == u"description" || name == u"content:encoded" || name == u"summary"
+        || name == u"content";
+}
+
 bool isItem(FeedDocumentReader::PathKind kind)
 {
     return kind == FeedDocumentReader::PathKind::Item || kind == FeedDocumentReader::PathKind::AtomEntry;
-}
-
-// The value of an attribute, or null. Elements carry few attributes, and
-// comparing their names is much cheaper than hashing the one looked for.
-const QString *attribute(const QHash<QString, QString> &attributes, QStringView name)
-{
-    if (attributes.size() > 8) {
-        const auto it = attributes.constFind(name.toString());
-        return it == attributes.cend() ? nullptr : &*it;
-    }
-    for (auto it = attributes.cbegin(); it != attributes.cend(); ++it) {
-        if (it.key() == name)
-            return &it.value();
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -74,6 +68,10 @@ void FeedDocumentReader::reset()
 {
     m_path.clear();
     m_currentElement.clear();
+    m_itemDepth = 0;
+    m_fieldDepth = 0;
+    m_guidIsPermaLink = true;
+    m_bases.clear();
     m_currentIsOrigLink = false;
     m_item.reset();
     m_currentValue = nullptr;
@@ -90,6 +88,25 @@ void FeedDocumentReader::reset()
 
 bool FeedDocumentReader::read(const QByteArray &document)
 {
+    QByteArray repaired;
+    if (readOnce(document, &repaired) || m_sawHtml)
+        return !m_sawHtml;
+    // Raw HTML in a description ("<br>") is the commonest fault; with its
+    // void elements closed the document often reads to the end. The second
+    // reading is kept when it read further than the first.
+    const QByteArray closed = Fixer::closeVoidElements(repaired);
+    if (closed.size() == repaired.size())
+        return false;
+    const qsizetype firstCount = m_records.size();
+    if (readOnce(closed, nullptr))
+        return true;
+    if (m_records.size() < firstCount)
+        readOnce(document, nullptr);
+    return false;
+}
+
+bool FeedDocumentReader::readOnce(const QByteArray &document, QByteArray *repaired)
+{
     reset();
     m_now = m_options.now != 0 ? m_options.now : currentDate();
     SickXMLParser parser(document);
@@ -99,7 +116,23 @@ bool FeedDocumentReader::read(const QByteArray &document)
     m_parser = nullptr;
     m_pause.settle();
     m_errorString = parser.errorString();
+    if (repaired)
+        *repaired = parser.document();
     return parsed && !m_sawHtml;
+}
+
+QUrl FeedDocumentReader::currentBase() const
+{
+    return m_bases.isEmpty() ? m_options.documentURL : m_bases.last().second;
+}
+
+void FeedDocumentReader::startBase(const SickXMLAttributes &attributes)
+{
+    // XML Base (W3C, section 4.2): an xml:base is relative to the base in
+    // scope of its element, and applies to the element and its content.
+    const QString base = attributes.value("xml:base"_L1);
+    if (!base.isNull())
+        m_bases.append({m_path.size(), QUrl(resolvedReference(base.trimmed(), currentBase()))});
 }
 
 FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, const QString &name)
@@ -171,31 +204,30 @@ FeedDocumentReader::PathKind FeedDocumentReader::pathKind() const
     return m_path.isEmpty() ? PathKind::Root : m_path.last();
 }
 
-void FeedDocumentReader::handleItemLink(const QHash<QString, QString> &attributes)
+void FeedDocumentReader::handleItemLink(const SickXMLAttributes &attributes)
 {
     // Links to XML (the entry's own Atom document, comment feeds) are not
     // the item's page.
-    if (const QString *type = attribute(attributes, u"type"); type && type->contains(u"xml"))
+    if (attributes.value("type"_L1).contains(u"xml"))
         return;
-    const QString *address = attribute(attributes, u"href");
-    if (!address)
-        address = attribute(attributes, u"rdf:resource");
-    if (!address || !m_item)
+    QString address = attributes.value("href"_L1);
+    if (address.isNull())
+        address = attributes.value("rdf:resource"_L1);
+    if (address.isNull() || !m_item)
         return;
     if (!m_atlassian) {
         // The last link of an entry wins; enclosures are not its page.
-        const QString *rel = attribute(attributes, u"rel");
-        if (!rel || *rel != u"enclosure")
-            m_item->insert(u"href"_s, *address);
+        if (attributes.value("rel"_L1) != u"enclosure")
+            m_item->insert(u"href"_s, address);
     } else if (!m_item->contains(u"href"_s)) {
         // Atlassian (Jira, Confluence) feeds list the item's page first.
-        m_item->insert(u"href"_s, *address);
+        m_item->insert(u"href"_s, address);
     }
 }
 
-void FeedDocumentReader::startElement(const QString &name, const QHash<QString, QString> &attributes)
+void FeedDocumentReader::startElementView(const QString &name, const SickXMLAttributes &attributes)
 {
-    if (name == u"html") {
+    if (name == u"html" && m_fieldDepth == 0) {
         // A web page where a feed was expected, typically a login or error page.
         m_sawHtml = true;
         if (m_parser)
@@ -207,28 +239,54 @@ void FeedDocumentReader::startElement(const QString &name, const QHash<QString, 
 
     const PathKind kind = childPathKind(pathKind(), name);
     m_path.append(kind);
+    const qsizetype depth = m_path.size();
+    const bool hasAttributes = !attributes.isEmpty();
+    if (hasAttributes)
+        startBase(attributes);
+    const bool declaresAtlassian = hasAttributes && attributes.contains("xmlns:atlassian"_L1);
+    if (m_item && m_fieldDepth > 0) {
+        // Inside a text field (XHTML in a title, HTML in a description):
+        // the text goes on into the field.
+        m_atlassian = m_atlassian || declaresAtlassian;
+        return;
+    }
     m_currentValue = nullptr;
     if (isItem(kind)) {
         // Room for a typical item's fields from the start: growing the table
         // hashes every key again, and hashing strings is what costs most here.
         m_item.emplace().reserve(kItemFieldsReserved);
+        m_itemDepth = depth;
+        m_guidIsPermaLink = true;
+        if (!m_bases.isEmpty())
+            m_item->insert(u"xml:base"_s, currentBase().toString(QUrl::FullyEncoded));
     } else if (kind == PathKind::ItemLink) {
         handleItemLink(attributes);
+        if (m_item && !m_bases.isEmpty() && m_bases.last().first == depth && m_item->contains(u"href"_s))
+            m_item->insert(u"xml:base"_s, currentBase().toString(QUrl::FullyEncoded));
     } else if (kind == PathKind::ChannelImageUrl) {
         m_imageUrlText.clear();
     }
 
-    if (!m_atlassian && attribute(attributes, u"xmlns:atlassian"))
+    if (declaresAtlassian)
         m_atlassian = true;
 
     m_currentElement = name;
     m_currentIsOrigLink = name == u"feedburner:origLink";
 
-    if (m_item && !attributes.isEmpty() && (name == u"enclosure" || name == u"media:content")) {
-        if (const QString *url = attribute(attributes, u"url"))
-            m_item->insert(u"enclosureUrl"_s, *url);
-        if (const QString *type = attribute(attributes, u"type"))
-            m_item->insert(u"enclosureMime"_s, *type);
+    if (m_item && depth == m_itemDepth + 1) {
+        if (isTextField(name)) {
+            m_fieldDepth = depth;
+        } else if (name == u"guid") {
+            const QString permaLink = attributes.value("isPermaLink"_L1);
+            m_guidIsPermaLink = permaLink.isNull() || permaLink.trimmed().compare(u"false", Qt::CaseInsensitive) != 0;
+        }
+    }
+
+    if (m_item && hasAttributes && (name == u"enclosure" || name == u"media:content")) {
+        if (const QString url = attributes.value("url"_L1); !url.isNull())
+            m_item->insert(u"enclosureUrl"_s, url);
+        if (const QString type = attributes.value("type"_L1); !type.isNull())
+            m_item->insert(u"enclosureMime"_s, type);
     }
 }
 
@@ -253,8 +311,27 @@ void FeedDocumentReader::characters(const QString &text)
         // The address may come in pieces (around an entity, say); each piece
         // re-reads the text so far.
         m_imageUrlText += text;
-        m_channelImageUrl = urlFromString(trimWhiteSpaceAndNewlines(m_imageUrlText).toString()).value_or(QUrl());
+        const QString address = trimWhiteSpaceAndNewlines(m_imageUrlText).toString();
+        m_channelImageUrl = urlFromString(address).value_or(QUrl());
+        if (m_channelImageUrl.isEmpty() && !address.isEmpty() && !containsWhiteSpaceOrNewline(address)) {
+            // A relative address, relative to the document (or an xml:base).
+            m_channelImageUrl = QUrl(resolvedReference(address, currentBase()), QUrl::StrictMode);
+        }
+        // Only a web address is ever downloaded as the icon.
+        if (!isWebURL(m_channelImageUrl))
+            m_channelImageUrl.clear();
     }
+}
+
+// What characters() would keep; text between channel elements, most of it
+// white space, is then never converted.
+bool FeedDocumentReader::wantsText() const
+{
+    if (m_currentIsOrigLink || m_item)
+        return true;
+    const PathKind kind = pathKind();
+    return kind == PathKind::ChannelTitle || kind == PathKind::ChannelLink
+        || (kind == PathKind::ChannelImageUrl && !m_options.subscriptionHasIcon);
 }
 
 void FeedDocumentReader::cdataBlock(const QByteArray &bytes)
@@ -264,13 +341,22 @@ void FeedDocumentReader::cdataBlock(const QByteArray &bytes)
 
 void FeedDocumentReader::finishItem(PathKind kind)
 {
-    if (kind == PathKind::AtomEntry)
+    if (kind == PathKind::AtomEntry) {
         m_item = convertAtomToRSS(*m_item);
+    } else if (!m_item->contains(u"link"_s) && m_guidIsPermaLink) {
+        // RSS 2.0: a guid that is a permalink is the item's address.
+        if (const auto guid = m_item->constFind(u"guid"_s); guid != m_item->cend()) {
+            const QString address = trimWhiteSpaceAndNewlines(*guid).toString();
+            if (isWebURL(QUrl(address, QUrl::StrictMode)))
+                m_item->insert(u"link"_s, *guid);
+        }
+    }
     // Dating an item takes longer than reading it, and only the cut-off
     // needs the date here.
     if (!m_options.earliestDate || dateForDictionary(*m_item, m_now) >= *m_options.earliestDate)
         m_records.append(std::move(*m_item));
     m_item.reset();
+    m_fieldDepth = 0;
 }
 
 void FeedDocumentReader::endElement(const QString &name)
@@ -293,6 +379,10 @@ void FeedDocumentReader::endElement(const QString &name)
         finishItem(kind);
         m_currentValue = nullptr;
     }
+    if (!m_bases.isEmpty() && m_bases.last().first == m_path.size())
+        m_bases.removeLast();
+    if (m_fieldDepth == m_path.size())
+        m_fieldDepth = 0;
     if (!m_path.isEmpty())
         m_path.removeLast();
 }
@@ -309,6 +399,7 @@ ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
     const QString *id = nullptr;
     const QString *published = nullptr;
     const QString *updated = nullptr;
+    const QString *base = nullptr;
     for (auto it = entry.cbegin(); it != entry.cend(); ++it) {
         const QString &key = it.key();
         if (key == u"href")
@@ -327,6 +418,8 @@ ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
             published = &it.value();
         else if (key == u"updated")
             updated = &it.value();
+        else if (key == u"xml:base")
+            base = &it.value();
     }
     ItemRecord rss;
     if (const QString *link = origLink ? origLink : href)
@@ -339,6 +432,9 @@ ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
         rss.insert(u"guid"_s, *id);
     if (const QString *date = published ? published : updated)
         rss.insert(u"published"_s, *date);
+    // The base the link resolves against, where the entry has one.
+    if (base && (href || origLink))
+        rss.insert(u"xml:base"_s, *base);
     return rss;
 }
 

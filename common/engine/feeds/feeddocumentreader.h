@@ -38,6 +38,14 @@ using ItemRecord = QHash<QString, QString>;
 //   channel image the same with "image/url"
 //   item link     feed/entry/link, rdf:RDF/channel/items/rdf:Seq/rdf:li (from attributes)
 //
+// Text of elements nested in an item's text field (title, description,
+// content, summary, content:encoded), as in Atom's type="xhtml" or raw HTML
+// in a description, is the field's text. An RSS item without a link whose
+// guid is a permalink (isPermaLink true or absent) and a web address gets
+// the guid as its "link". Where xml:base is in scope of an item, the record
+// holds the base, resolved to an address, under "xml:base"; ItemCreation
+// resolves the link against it.
+//
 // An item is finished at its end tag (startElement begins it; endElement
 // converts an Atom entry to RSS names, drops it when an age cut-off is set
 // and its date is older, and keeps it otherwise). A document whose root turns out to be "html" stops the
@@ -57,6 +65,8 @@ public:
         bool pausePerElement = true;
         // Unset means alive; records stop being collected when it answers false.
         std::function<bool()> subscriptionAlive;
+        // Where the document came from; relative xml:base values resolve against it.
+        QUrl documentURL;
     };
 
     explicit FeedDocumentReader(Options options);
@@ -78,10 +88,11 @@ public:
     // "guid" from "id", "published" from "published" or else "updated".
     static ItemRecord convertAtomToRSS(const ItemRecord &entry);
 
-    void startElement(const QString &name, const QHash<QString, QString> &attributes) override;
+    void startElementView(const QString &name, const SickXMLAttributes &attributes) override;
     void characters(const QString &text) override;
     void cdataBlock(const QByteArray &bytes) override;
     void endElement(const QString &name) override;
+    bool wantsText() const override;
 
     // What an element path means to the reader; see the table above. Each
     // open element's meaning follows from its parent's and its own name.
@@ -107,9 +118,13 @@ public:
 
 private:
     PathKind pathKind() const;
-    void handleItemLink(const QHash<QString, QString> &attributes);
+    void handleItemLink(const SickXMLAttributes &attributes);
     void finishItem(PathKind kind);
     void reset();
+    bool readOnce(const QByteArray &document, QByteArray *repaired);
+    // Notes an xml:base of the element just pushed.
+    void startBase(const SickXMLAttributes &attributes);
+    QUrl currentBase() const;
 
     Options m_options;
     ElementPause m_pause;
@@ -118,6 +133,13 @@ private:
 
     QVarLengthArray<PathKind, 16> m_path;
     QString m_currentElement;
+    // Depth of the item element in m_path, and of its text field whose
+    // nested elements' text it collects (0: none).
+    qsizetype m_itemDepth = 0;
+    qsizetype m_fieldDepth = 0;
+    bool m_guidIsPermaLink = true;
+    // xml:base values in scope, resolved, with the depth of their element.
+    QVarLengthArray<QPair<qsizetype, QUrl>, 4> m_bases;
     bool m_currentIsOrigLink = false;
     std::optional<ItemRecord> m_item;
     // The current item's value under the current element, once text came;

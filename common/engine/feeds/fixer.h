@@ -15,9 +15,23 @@
 // it at all is left too.
 namespace corvane::Fixer {
 
-// The document with its bare ampersands escaped, in the encoding it came in:
-// the first of UTF-8, ISO 8859-2, ISO 8859-1 and ASCII that decodes it.
+// The repair also writes out HTML character entities the document uses
+// without defining them ("&eacute;" becomes "&#233;"; XML's five and the
+// document's own declarations stay), repairs UTF-16 documents as text, and
+// hands on a document that is not UTF-8 and declares no encoding as UTF-8,
+// read as Windows-1252.
+
+// The document with its bare ampersands escaped and HTML entities written
+// out: UTF-16 (by its byte-order mark) stays UTF-16; bytes that are valid
+// UTF-8, or declare an encoding, stay as they are; anything else becomes
+// UTF-8 from Windows-1252.
 QByteArray fixData(const QByteArray &bytes);
+
+// The document with the HTML void elements br, hr, img and wbr closed where
+// written as in HTML ("<br>" becomes "<br/>"), outside CDATA sections. Raw
+// HTML in a description is the commonest reason a feed is not well-formed;
+// the reader tries this when a document fails.
+QByteArray closeVoidElements(const QByteArray &bytes);
 
 // The same repair on decoded text.
 QString fixString(const QString &text);

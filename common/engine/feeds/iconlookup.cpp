@@ -3,6 +3,8 @@
 #include "net/httpfetch.h"
 #include "htmllinks.h"
 
+#include "base/urltext.h"
+
 namespace corvane {
 
 IconLookup::IconLookup(HttpFetcher &fetcher)
@@ -12,7 +14,8 @@ IconLookup::IconLookup(HttpFetcher &fetcher)
 
 std::optional<QByteArray> IconLookup::download(const QUrl &url, bool usingCache)
 {
-    if (!url.isValid() || url.host().isEmpty())
+    // Only web addresses: a page or feed must not point the lookup at a file.
+    if (!isWebURL(url))
         return std::nullopt;
     return m_fetcher.dataFromURL(url, usingCache);
 }
@@ -22,7 +25,7 @@ std::optional<CommonImage> IconLookup::find(const QUrl &feedURL, const QString &
 {
     QUrl site = feedURL;
     if (!mainLink.trimmed().isEmpty()) {
-        const QUrl resolved = HttpFetcher::urlWithStringMightBeRelativeToURL(mainLink.trimmed(), feedURL);
+        const QUrl resolved(resolvedReference(mainLink.trimmed(), feedURL));
         if (resolved.isValid() && !resolved.host().isEmpty())
             site = resolved;
     }
@@ -48,7 +51,7 @@ std::optional<CommonImage> IconLookup::find(const QUrl &feedURL, const QString &
     const QUrl homePage(QStringLiteral("http://%1/").arg(host));
     if (const auto page = download(homePage, true)) {
         if (const auto href = htmllinks::shortcutIconLink(*page)) {
-            const QUrl iconUrl = HttpFetcher::urlWithStringMightBeRelativeToURL(*href, homePage);
+            const QUrl iconUrl(resolvedReference(href->trimmed(), homePage));
             if (const auto bytes = download(iconUrl, false))
                 icon = CommonImage::fromBytes(*bytes);
         }

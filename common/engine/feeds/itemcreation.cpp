@@ -2,6 +2,7 @@
 
 #include "base/itemdate.h"
 #include "base/stringhash.h"
+#include "base/urltext.h"
 #include "store/context.h"
 #include "store/dataitem.h"
 #include "store/datasource.h"
@@ -29,6 +30,11 @@ QString valueOf(const ItemRecord &record, const QString &key)
 {
     const auto it = record.constFind(key);
     return it == record.constEnd() ? QString() : *it;
+}
+
+std::optional<QString> presentText(const QString &text)
+{
+    return text.isNull() ? std::nullopt : std::optional<QString>(text);
 }
 
 // Missing and stored-as-none are equal; otherwise the texts must match.
@@ -115,9 +121,10 @@ QString ItemCreation::storedLink(const ItemRecord &record) const
     const std::optional<QString> canonical = canonizedLinkFromLink(*it);
     if (!canonical)
         return QString();
-    if (canonical->startsWith(u'/') && !feedURL.host().isEmpty())
-        return QStringLiteral("http://%1%2").arg(feedURL.host(), *canonical);
-    return *canonical;
+    // An xml:base in scope of the item, already absolute, takes the place of
+    // the document's address.
+    const auto base = record.constFind(QStringLiteral("xml:base"));
+    return resolvedReference(*canonical, base != record.constEnd() ? QUrl(*base) : feedURL);
 }
 
 void ItemCreation::setItemByDictionary(DataItem *item, const ItemRecord &record) const
@@ -164,9 +171,11 @@ DataItem *ItemCreation::createDataItemFromDictionary(const ItemRecord &record) c
     }
     // No guid, or one not seen before: the same title and link mean the same item.
     {
+        // Stored items carry the hash of their stored link, so the lookup
+        // hashes the link in that form too, not as the feed wrote it.
         const QString link = storedLink(record);
         const QString title = valueOf(record, QStringLiteral("title"));
-        const qint64 hash = calculateHash(record);
+        const qint64 hash = calculateHashFromTitleAndLink(presentText(title), presentText(link));
         const QList<DataItem *> found = itemsMatching(itemWithHash(hash, owner), unsaved.byHash.value(hash));
         for (DataItem *item : found) {
             if (sameText(item->link(), link) && sameText(item->title(), title)) {

@@ -37,12 +37,13 @@ struct ItemCreation
     ItemCreation(RSSDatasource *datasource, QUrl feedURL, Date parseMoment);
 
     RSSDatasource *datasource = nullptr;
-    QUrl feedURL;        // resolves links that start with "/"
+    QUrl feedURL;        // the document's address after redirects; resolves relative links
     Date parseMoment = 0; // shared by every item stored in one refresh
 
     DataItem *createDataItemFromDictionary(const ItemRecord &record) const;
 
-    // The link a record's "link" is stored as.
+    // The link a record's "link" is stored as: its canonical form, resolved
+    // against the record's "xml:base" or else feedURL when relative.
     QString storedLink(const ItemRecord &record) const;
     // Copies the record's fields onto the item, writing only those that differ.
     void setItemByDictionary(DataItem *item, const ItemRecord &record) const;

@@ -93,12 +93,16 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
             lastResponse = std::move(response);
             break;
         }
+        // Relative references in the document (item links, icons, feed
+        // links of a page) are relative to where it was found, after redirects.
+        m_documentURL = response.url.isValid() && !response.url.isRelative() ? response.url : current;
 
         FeedDocumentReader::Options options;
         options.subscriptionHasIcon = m_hasIcon;
         options.pausePerElement = pausesPerElement();
         options.earliestDate = earliestDateForAgeLimit(m_ageLimit);
         options.subscriptionAlive = [uri = m_uri] { return !Datasource::isBeingDeleted(uri); };
+        options.documentURL = m_documentURL;
         FeedDocumentReader reader(options);
         readerRan = true;
         const bool ok = reader.read(*body);
@@ -116,7 +120,7 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
                 m_channelName = reader.channelName();
             if (!m_hasIcon) {
                 IconLookup lookup(m_fetcher);
-                m_icon = lookup.find(current, reader.mainLink(), reader.channelImageUrl());
+                m_icon = lookup.find(m_documentURL, reader.mainLink(), reader.channelImageUrl());
             }
             m_errorText.clear();
             return;
@@ -126,7 +130,12 @@ void RSSParser::fetchAndRead(std::optional<HttpResponse> &lastResponse)
         const std::optional<QString> link = htmllinks::rssFeedLink(*body);
         if (!link)
             break;
-        current = HttpFetcher::urlWithStringMightBeRelativeToURL(*link, current);
+        // Only web addresses are followed: a page must not send the refresh
+        // to a local file or a script.
+        const QUrl next(resolvedReference(link->trimmed(), m_documentURL));
+        if (!isWebURL(next))
+            break;
+        current = next;
     }
     if (downloadError.isSet())
         m_errorText = downloadError.description;
@@ -194,9 +203,14 @@ void RSSParser::store(const std::optional<HttpResponse> &response)
             }
             if (m_icon && m_icon->hasImage())
                 datasource->setImageData(m_icon->archive());
-            if (!m_channelName.isEmpty() && m_channelName != datasource->name())
-                datasource->setName(m_channelName);
-            const ItemCreation creation{datasource, m_feedURL.value_or(QUrl()), moment};
+            // Names are stored trimmed (Datasource::willSave), so the feed's
+            // title is compared trimmed: a title in white space would rename
+            // the subscription, and so re-mark its items, on every refresh.
+            const QString channelName = trimWhiteSpaceAndNewlines(m_channelName).toString();
+            if (!channelName.isEmpty() && channelName != datasource->name())
+                datasource->setName(channelName);
+            const ItemCreation creation{datasource, m_documentURL.isValid() ? m_documentURL : m_feedURL.value_or(QUrl()),
+                                        moment};
             for (const ItemRecord &record : std::as_const(m_records)) {
                 creation.createDataItemFromDictionary(record);
                 ++m_storedItems;

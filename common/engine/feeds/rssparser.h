@@ -75,6 +75,8 @@ private:
     QString m_eTag;
     QString m_lastModified;
 
+    // Where the document read last came from, after redirects.
+    QUrl m_documentURL;
     QList<ItemRecord> m_records;
     QString m_channelName;
     std::optional<CommonImage> m_icon;

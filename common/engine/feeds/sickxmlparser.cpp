@@ -53,6 +53,19 @@ void initialiseLibXml()
     });
 }
 
+// Without entity substitution libxml2 hands over every ampersand of an
+// attribute value as the character reference "&#38;" (so "a&amp;b" arrives
+// as "a&#38;b"); a literal ampersand never arrives otherwise.
+QString attributeValue(const char *value)
+{
+    if (!value)
+        return QString();
+    QString text = QString::fromUtf8(value);
+    if (text.contains(u'&'))
+        text.replace(QStringLiteral("&#38;"), QStringLiteral("&"));
+    return text;
+}
+
 // Chunks handed to the push parser; each is copied into its input buffer.
 constexpr qsizetype kChunkSize = 64 * 1024;
 
@@ -100,6 +113,8 @@ struct SickXMLParser::Private
     // whose root element closed.
     int depth = 0;
     bool rootClosed = false;
+    // The delegate's wantsText() as of its last start or end event.
+    bool textWanted = true;
     qint64 textBudget = 0;
     QString errorString;
     // Text not yet delivered. libxml2 reports text in many pieces (around
@@ -185,7 +200,16 @@ struct SickXMLParser::Private
         }
         if (!p->delegate)
             return;
-        p->delegate->startElement(p->name(name), attributes ? p->attributeTable(attributes) : QHash<QString, QString>());
+        const SickXMLAttributes view(reinterpret_cast<const char *const *>(attributes), &Private::makeTable, p);
+        p->delegate->startElementView(p->name(name), view);
+        p->textWanted = p->delegate->wantsText();
+    }
+
+    static QHash<QString, QString> makeTable(void *owner, const char *const *pairs)
+    {
+        if (!pairs || !pairs[0])
+            return {};
+        return from(owner)->attributeTable(reinterpret_cast<const xmlChar **>(const_cast<const char **>(pairs)));
     }
 
     QHash<QString, QString> attributeTable(const xmlChar **attributes)
@@ -225,19 +249,7 @@ struct SickXMLParser::Private
         return table;
     }
 
-    // Without entity substitution libxml2 hands over every ampersand of an
-    // attribute value as the character reference "&#38;" (so "a&amp;b"
-    // arrives as "a&#38;b"); a literal ampersand never arrives otherwise.
-    static QString valueOf(const xmlChar **attribute)
-    {
-        const char *value = reinterpret_cast<const char *>(attribute[1]);
-        if (!value)
-            return QString();
-        QString text = QString::fromUtf8(value);
-        if (text.contains(u'&'))
-            text.replace(QStringLiteral("&#38;"), QStringLiteral("&"));
-        return text;
-    }
+    static QString valueOf(const xmlChar **attribute) { return attributeValue(reinterpret_cast<const char *>(attribute[1])); }
 
     QString valueOf(const xmlChar **attributes, const QString &attributeName)
     {
@@ -256,14 +268,16 @@ struct SickXMLParser::Private
             return;
         if (--p->depth == 0)
             p->rootClosed = true;
-        if (p->delegate)
+        if (p->delegate) {
             p->delegate->endElement(p->name(name));
+            p->textWanted = p->delegate->wantsText();
+        }
     }
 
     static void onCharacters(void *userData, const xmlChar *text, int length)
     {
         Private *p = from(userData);
-        if (p->stopped() || !p->spendText(length) || !p->delegate)
+        if (p->stopped() || !p->spendText(length) || !p->delegate || !p->textWanted)
             return;
         p->pendingText.append(reinterpret_cast<const char *>(text), length);
     }
@@ -271,7 +285,7 @@ struct SickXMLParser::Private
     static void onCdataBlock(void *userData, const xmlChar *bytes, int length)
     {
         Private *p = from(userData);
-        if (p->stopped() || !p->spendText(length) || !p->delegate)
+        if (p->stopped() || !p->spendText(length) || !p->delegate || !p->textWanted)
             return;
         p->deliverText();
         p->delegate->cdataBlock(QByteArray(reinterpret_cast<const char *>(bytes), length));
@@ -346,6 +360,33 @@ struct SickXMLParser::Private
     }
 };
 
+const char *const *SickXMLAttributes::find(QLatin1StringView name) const
+{
+    if (!m_pairs)
+        return nullptr;
+    for (const char *const *pair = m_pairs; pair[0]; pair += 2) {
+        if (std::strncmp(pair[0], name.data(), size_t(name.size())) == 0 && pair[0][name.size()] == '\0')
+            return pair;
+    }
+    return nullptr;
+}
+
+QString SickXMLAttributes::value(QLatin1StringView name) const
+{
+    const char *const *pair = find(name);
+    return pair ? attributeValue(pair[1]) : QString();
+}
+
+bool SickXMLAttributes::contains(QLatin1StringView name) const
+{
+    return find(name) != nullptr;
+}
+
+QHash<QString, QString> SickXMLAttributes::toHash() const
+{
+    return m_makeTable(m_owner, m_pairs);
+}
+
 SickXMLParser::SickXMLParser(const QByteArray &document)
     : d(std::make_unique<Private>())
 {
@@ -386,6 +427,7 @@ bool SickXMLParser::parse()
     d->tooDeep = false;
     d->depth = 0;
     d->rootClosed = false;
+    d->textWanted = !d->delegate || d->delegate->wantsText();
     d->errorString.clear();
     d->pendingText.clear();
     d->textBudget = d->document.size() + kMaxExpandedText;

@@ -2,11 +2,44 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QLatin1StringView>
 #include <QString>
 
 #include <memory>
 
 namespace corvane {
+
+// The attributes of one start tag as the XML reader hands them over, valid
+// only during the startElementView() call that receives them. Values are
+// converted when asked for, so a receiver that needs a few attributes of a
+// few elements does not pay for every attribute of every element.
+class SickXMLAttributes
+{
+public:
+    using TableMaker = QHash<QString, QString> (*)(void *owner, const char *const *pairs);
+
+    SickXMLAttributes(const char *const *pairs, TableMaker makeTable, void *owner)
+        : m_pairs(pairs)
+        , m_makeTable(makeTable)
+        , m_owner(owner)
+    {
+    }
+
+    bool isEmpty() const { return !m_pairs || !m_pairs[0]; }
+    // The value of the attribute with this qualified name as written, or a
+    // null text when the tag has none.
+    QString value(QLatin1StringView name) const;
+    bool contains(QLatin1StringView name) const;
+    // Every attribute, keyed by qualified name.
+    QHash<QString, QString> toHash() const;
+
+private:
+    const char *const *find(QLatin1StringView name) const;
+
+    const char *const *m_pairs; // name, value, name, value, ..., null
+    TableMaker m_makeTable;
+    void *m_owner;
+};
 
 // Receives the events of a SickXMLParser in document order. Names are the
 // qualified names as written ("rdf:RDF", "content:encoded"); namespaces are
@@ -18,11 +51,26 @@ public:
     virtual ~SickXMLParserDelegate() = default;
     // Attributes are keyed by their qualified names as written, namespace
     // declarations ("xmlns", "xmlns:atlassian") included.
-    virtual void startElement(const QString &name, const QHash<QString, QString> &attributes) = 0;
+    virtual void startElement(const QString &name, const QHash<QString, QString> &attributes)
+    {
+        Q_UNUSED(name);
+        Q_UNUSED(attributes);
+    }
+    // What the parser calls for a start tag; by default startElement() with
+    // all attributes in a table. Receivers that look up only a few override
+    // this instead.
+    virtual void startElementView(const QString &name, const SickXMLAttributes &attributes)
+    {
+        startElement(name, attributes.toHash());
+    }
     virtual void characters(const QString &text) = 0;
     virtual void cdataBlock(const QByteArray &bytes) = 0;
     virtual void endElement(const QString &name) = 0;
     virtual void parseErrorOccurred(const QString &message) { Q_UNUSED(message); }
+    // Whether text and CDATA that come now (until the next element start or
+    // end) matter to the receiver; asked after every start and end. Text it
+    // does not want is neither converted nor delivered.
+    virtual bool wantsText() const { return true; }
 };
 
 // A streaming reader of fetched ("sick") feed documents over libxml2's push
