@@ -770,25 +770,6 @@ TEST_F(HttpFetch, ManyThreadsDownloadAtOnce)
     EXPECT_LT(timer.elapsed(), kThreads * 300 / 3); // far from one after the other
 }
 
-// --- URLs -------------------------------------------------------------------------------------
-
-TEST(HttpUrls, RelativeTextsTakeTheBasesSchemeAndHostOnly)
-{
-    const QUrl base(QStringLiteral("http://127.0.0.1:8080/dir/page.html"));
-    const auto resolve = [&](const char *text, const QUrl &against) {
-        return HttpFetcher::urlWithStringMightBeRelativeToURL(QLatin1String(text), against).toString();
-    };
-    EXPECT_EQ(resolve("feed.xml", base), QStringLiteral("http://127.0.0.1/feed.xml"));
-    EXPECT_EQ(resolve("/rss/all.xml", base), QStringLiteral("http://127.0.0.1/rss/all.xml"));
-    EXPECT_EQ(resolve("index.php?feed=rss2", base), QStringLiteral("http://127.0.0.1/index.php?feed=rss2"));
-    EXPECT_EQ(resolve("", QUrl(QStringLiteral("https://news.example.org/a/b"))),
-              QStringLiteral("https://news.example.org/"));
-    EXPECT_EQ(resolve("https://other.example.org:8443/x.xml", base),
-              QStringLiteral("https://other.example.org:8443/x.xml"));
-    EXPECT_EQ(resolve("feed://example.org/rss", base), QStringLiteral("feed://example.org/rss"));
-    EXPECT_EQ(resolve("feed.xml", QUrl()), QStringLiteral("feed.xml"));
-}
-
 // --- Certificates -------------------------------------------------------------------------
 
 TEST(HttpCertificates, AllowListComesFromTheSettings)

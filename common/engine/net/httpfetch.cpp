@@ -5,6 +5,7 @@
 #include "base/corvaneassert.h"
 #include "base/dispatch.h"
 #include "base/settings.h"
+#include "base/urltext.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -129,12 +130,6 @@ void HttpFetcher::setProxy(const QNetworkProxy &proxy)
     d->proxy = proxy;
 }
 
-bool HttpFetcher::isSupportedScheme(const QUrl &url)
-{
-    const QString scheme = url.scheme();
-    return scheme.compare(u"http", Qt::CaseInsensitive) == 0 || scheme.compare(u"https", Qt::CaseInsensitive) == 0;
-}
-
 std::optional<QByteArray> HttpFetcher::send(const HttpRequest &request, FetchError *error, HttpResponse *response)
 {
     CORVANE_ASSERT(!detail::HttpWorker::shared().isCurrent(), "a download cannot wait on the network thread");
@@ -146,7 +141,7 @@ std::optional<QByteArray> HttpFetcher::send(const HttpRequest &request, FetchErr
         if (error)
             *error = FetchError{domain, code, description};
     };
-    if (!isSupportedScheme(request.url) || request.url.host().isEmpty()) {
+    if (!isWebURL(request.url)) {
         fail(kCorvaneErrorDomain, corvaneerror::kUnsupportedScheme, QStringLiteral("The URL's scheme is not supported."));
         return std::nullopt;
     }
@@ -311,32 +306,6 @@ bool HttpFetcher::trustCertificate(const QString &host, const QString &errorText
         Settings::shared().setValue(kNoCertificateHostsKey, hosts);
     }
     return true;
-}
-
-QUrl HttpFetcher::urlWithStringMightBeRelativeToURL(const QString &text, const QUrl &base)
-{
-    const QUrl asIs(text);
-    if (!asIs.scheme().isEmpty() || base.isEmpty())
-        return asIs;
-    QUrl result;
-    result.setScheme(base.scheme());
-    result.setHost(base.host());
-    // A query or fragment in the text stays one.
-    QString path = text;
-    const qsizetype hash = path.indexOf(QLatin1Char('#'));
-    if (hash >= 0) {
-        result.setFragment(path.mid(hash + 1));
-        path.truncate(hash);
-    }
-    const qsizetype question = path.indexOf(QLatin1Char('?'));
-    if (question >= 0) {
-        result.setQuery(path.mid(question + 1));
-        path.truncate(question);
-    }
-    if (!path.startsWith(QLatin1Char('/')))
-        path.prepend(QLatin1Char('/'));
-    result.setPath(path);
-    return result;
 }
 
 bool HttpFetcher::allowsAnyHTTPSCertificateForHost(const QString &host)

@@ -70,13 +70,6 @@ public:
     std::optional<QByteArray> dataFromURL(const HttpRequest &request, FetchError *error = nullptr,
                                           HttpResponse *response = nullptr);
 
-    // Whether the network layer opens this URL at all (http and https).
-    static bool isSupportedScheme(const QUrl &url);
-
-    // The text as a URL if it has a scheme or there is no base; otherwise the
-    // base's scheme and host (not its port or path) with the text as the path,
-    // a "/" put in front when it lacks one.
-    static QUrl urlWithStringMightBeRelativeToURL(const QString &text, const QUrl &base);
 
     // True when `host` is in the setting "ListOfHostsWhereNoCertificateIsNeeded".
     static bool allowsAnyHTTPSCertificateForHost(const QString &host);

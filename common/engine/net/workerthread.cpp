@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "base/paths.h"
+#include "base/urltext.h"
 
 #include <QAuthenticator>
 #include <QCoreApplication>
@@ -169,7 +170,7 @@ void HttpWorker::Private::start(const std::shared_ptr<HttpTransfer> &transfer)
     if (manager->proxy() != transfer->proxy)
         manager->setProxy(transfer->proxy);
 
-    if (!HttpFetcher::isSupportedScheme(transfer->url)) {
+    if (!isWebURL(transfer->url)) {
         transfer->unsupportedRedirect = true;
         transfer->error = QNetworkReply::ProtocolUnknownError;
         transfer->finish();
@@ -276,7 +277,7 @@ void HttpWorker::Private::finished(QNetworkReply *reply)
     // to http); one to another scheme ends with its 3xx, told apart here.
     const QUrl redirect = QUrl::fromEncoded(reply->rawHeader("Location").trimmed());
     if (transfer->status >= 300 && transfer->status < 400 && !redirect.isEmpty()
-        && !HttpFetcher::isSupportedScheme(reply->url().resolved(redirect)))
+        && !isWebURL(reply->url().resolved(redirect)))
         transfer->unsupportedRedirect = true;
     transfer->finalUrl = reply->url();
     transfer->responseHeaders = reply->rawHeaderPairs();
