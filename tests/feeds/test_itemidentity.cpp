@@ -73,7 +73,7 @@ TEST_F(ItemIdentity, AChannelTitleInWhiteSpaceDoesNotRenameTheSubscriptionAgain)
     QStringList seen;
     while (writes.step())
         seen.append(writes.columnText(0) + u' ' + QString::number(writes.columnInt64(1)));
-    EXPECT_EQ(seen, QStringList()) << "an unchanged feed writes no name and no item";
+    EXPECT_EQ(seen.join(u", ").toStdString(), "") << "an unchanged feed writes no name and no item";
     EXPECT_EQ(itemCount(feed), 2);
 }
 
