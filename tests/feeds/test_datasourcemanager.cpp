@@ -1,4 +1,5 @@
 #include "refreshfixture.h"
+#include "feeds/subscriptionlist.h"
 
 #include "base/clock.h"
 #include "base/urltext.h"
@@ -29,7 +30,7 @@ TEST_F(Manager, AddingFindsAnExistingSubscriptionByItsNormalisedAddress)
     // Within a category only that category's subscriptions count.
     auto *category = main()->insert<Category>();
     category->setName(QStringLiteral("Work"));
-    RSSDatasource *filed = DatasourceManager::addFeedWithURL(QStringLiteral("http://news.example/rss.xml"), main(), category);
+    RSSDatasource *filed = subscriptionlist::addFeedWithURL(QStringLiteral("http://news.example/rss.xml"), main(), category);
     EXPECT_NE(filed, first);
     EXPECT_EQ(filed->category(), category);
     EXPECT_EQ(filed->position(), 1);
@@ -42,17 +43,17 @@ TEST_F(Manager, DefaultsAreCreatedOnlyForAnEmptyStoreAndOnlyOnce)
     addFeed(QStringLiteral("http://mine.example/rss"));
     settings.removeValue(QStringLiteral("DefaultFeedsAlreadyCreated"));
     background->performBlockConfinedAndWait([&] {
-        EXPECT_FALSE(DatasourceManager::shouldCreateDefaultDatasourcesFromContext(background));
+        EXPECT_FALSE(subscriptionlist::shouldCreateDefaultDatasourcesFromContext(background));
     });
     EXPECT_TRUE(settings.boolean(QStringLiteral("DefaultFeedsAlreadyCreated"))) << "marked even without defaults";
 
     manager->deleteDatasourceOrCategory(manager->datasourcesForMain().value(0));
     settings.removeValue(QStringLiteral("DefaultFeedsAlreadyCreated"));
     background->performBlockConfinedAndWait([&] {
-        ASSERT_TRUE(DatasourceManager::shouldCreateDefaultDatasourcesFromContext(background));
-        DatasourceManager::createDefaultDatasourcesFromContext(background);
-        DatasourceManager::createDefaultKeywordsFromContext(background);
-        EXPECT_FALSE(DatasourceManager::shouldCreateDefaultDatasourcesFromContext(background));
+        ASSERT_TRUE(subscriptionlist::shouldCreateDefaultDatasourcesFromContext(background));
+        subscriptionlist::createDefaultDatasourcesFromContext(background);
+        KeywordHelper::createDefaultKeywordsFromContext(background);
+        EXPECT_FALSE(subscriptionlist::shouldCreateDefaultDatasourcesFromContext(background));
     });
     settle();
     const QList<Datasource *> defaults = manager->datasourcesForMain();
@@ -63,7 +64,7 @@ TEST_F(Manager, DefaultsAreCreatedOnlyForAnEmptyStoreAndOnlyOnce)
         EXPECT_EQ(datasource->clock(), Clock::defaultPast());
         EXPECT_EQ(datasource->customName(), datasource->name());
     }
-    EXPECT_EQ(urls, DatasourceManager::defaultSourceUrls());
+    EXPECT_EQ(urls, subscriptionlist::defaultSourceUrls());
     EXPECT_EQ(defaults[1]->category(), defaults[2]->category());
     EXPECT_EQ(defaults[0]->category()->uuid(), Category::uuidForDefaultName(QStringLiteral("News")));
     QStringList keywords;
@@ -76,7 +77,7 @@ TEST_F(Manager, AnAddressThatIsNoUrlIsRetriedUntilItsFourthFailureThenWaits)
 {
     // Adding refuses such an address; one arrives from other machines or older data.
     EXPECT_FALSE(addFeed(QStringLiteral("http://exa mple.org/feed")));
-    RSSDatasource *feed = DatasourceManager::insertFeed(QStringLiteral("http://exa mple.org/feed"), main(), nullptr, 1);
+    RSSDatasource *feed = subscriptionlist::insertFeed(QStringLiteral("http://exa mple.org/feed"), main(), nullptr, 1);
     ASSERT_TRUE(StoreManager::saveFromContext(main()));
     ASSERT_FALSE(feedURL(feed->url()));
     for (int round = 1; round <= 3; ++round) {
@@ -100,7 +101,7 @@ TEST_F(Manager, ATwitterSubscriptionFailsCleanlyAndDisabledOnesAreNotRefreshed)
 {
     RSSDatasource *twitter = addFeed(QStringLiteral("@someone"));
     serve(QStringLiteral("/off.xml"), "<rss version=\"2.0\"><channel><item><title>x</title></item></channel></rss>");
-    RSSDatasource *off = DatasourceManager::addFeedWithURL(local(QStringLiteral("/off.xml")), main());
+    RSSDatasource *off = subscriptionlist::addFeedWithURL(local(QStringLiteral("/off.xml")), main());
     off->setEnabled(false);
     ASSERT_TRUE(main()->save());
     refreshRound(1);

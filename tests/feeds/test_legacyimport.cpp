@@ -1,6 +1,7 @@
 #include "keyedarchivebuilder.h"
 
 #include "feeds/datasourcemanager.h"
+#include "feeds/subscriptionlist.h"
 #include "feeds/keyedarchive.h"
 #include "feeds/legacyimport.h"
 
@@ -258,7 +259,7 @@ protected:
         QDir caches(paths::cachesDir());
         for (const QString &name : caches.entryList(QDir::Files))
             caches.remove(name);
-        installLegacyImport();
+        DatasourceManager::legacyImport() = importLegacyDatastore;
         {
             std::lock_guard lock(g_logMutex);
             g_log.clear();
@@ -301,7 +302,7 @@ protected:
         ASSERT_TRUE(archive.write(itemFile(uuid)));
     }
 
-    QList<Datasource *> sources() { return DatasourceManager::datasourcesForContext(manager->contextMain()); }
+    QList<Datasource *> sources() { return subscriptionlist::datasourcesForContext(manager->contextMain()); }
 
     QList<DataItem *> items(const Datasource *datasource = nullptr)
     {

@@ -1,4 +1,5 @@
 #include "refreshfixture.h"
+#include "feeds/subscriptionlist.h"
 
 #include "feeds/opmlhandler.h"
 #include "xmlwriter.h"
@@ -55,7 +56,7 @@ protected:
     }
     RSSDatasource *feed(const QString &url, const QString &name, Category *in = nullptr)
     {
-        RSSDatasource *d = DatasourceManager::addFeedWithURL(url, main(), in);
+        RSSDatasource *d = subscriptionlist::addFeedWithURL(url, main(), in);
         d->setName(name);
         return d;
     }

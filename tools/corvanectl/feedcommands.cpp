@@ -4,6 +4,7 @@
 
 #include "base/urltext.h"
 #include "feeds/datasourcemanager.h"
+#include "feeds/subscriptionlist.h"
 #include "store/category.h"
 #include "store/context.h"
 #include "store/datasource.h"
@@ -78,7 +79,7 @@ int addOne(DatasourceManager &engine, const QString &url, const std::optional<QS
         return 0;
     }
     Category *category = categoryName ? categoryNamed(main, *categoryName, true) : nullptr;
-    RSSDatasource *datasource = DatasourceManager::addFeedWithURL(url, main, category);
+    RSSDatasource *datasource = subscriptionlist::addFeedWithURL(url, main, category);
     if (!datasource)
         return fail(QStringLiteral("not a feed address: %1").arg(url));
     if (!datasource->isInserted()) {
@@ -141,7 +142,7 @@ int keywords(Invocation &call)
                 return fail(QStringLiteral("a keyword cannot be empty"));
             names.append(trimmed);
         }
-        if (!DatasourceManager::insertKeywords(names, main, false))
+        if (!KeywordHelper::insertKeywords(names, main, false))
             return fail(QStringLiteral("the keywords could not be saved"));
     }
     for (const Keyword *keyword : KeywordHelper::shared().keywordsForContext(main))

@@ -4,6 +4,7 @@
 #include "base/clock.h"
 #include "base/notificationcenter.h"
 #include "feeds/datasourcemanager.h"
+#include "feeds/networkstate.h"
 #include "feeds/rssparser.h"
 #include "store/context.h"
 #include "store/datasource.h"
@@ -105,7 +106,7 @@ int refresh(Invocation &call)
         } else if (clock.elapsed() > timeout * 1000.0) {
             timedOut = true;
             loop.quit();
-        } else if (!warnedOffline && clock.elapsed() > 5000 && !DatasourceManager::internetAvailable()) {
+        } else if (!warnedOffline && clock.elapsed() > 5000 && !networkstate::internetAvailable()) {
             warnedOffline = true;
             std::fprintf(stderr, "%scorvanectl: the network looks unreachable; --assume-online skips the check\n",
                          terminal ? "\n" : "");

@@ -1,10 +1,11 @@
 #include "datasourcemanager.h"
 
-#include "net/httpfetch.h"
 #include "legacyimport.h"
+#include "networkstate.h"
 #include "opmlhandler.h"
 #include "refreshschedule.h"
 #include "rssparser.h"
+#include "subscriptionlist.h"
 
 #include "base/clock.h"
 #include "base/corvaneassert.h"
@@ -12,12 +13,10 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
-#include "base/urltext.h"
-#include "platform/reachability.h"
+#include "net/httpfetch.h"
 #include "platform/systemwake.h"
 #include "store/applifetimepropertymanager.h"
 #include "store/category.h"
-#include "commonimage.h"
 #include "store/context.h"
 #include "store/datasource.h"
 #include "store/keyword.h"
@@ -36,52 +35,10 @@
 namespace corvane {
 namespace {
 
-const QString kDefaultFeedsAlreadyCreated = QStringLiteral("DefaultFeedsAlreadyCreated");
 const QString kMigratedFromLegacyDatastore = QStringLiteral("MigratedFromLegacyDatastore");
 constexpr double kSnapshotIntervalSeconds = 12 * 3600.0;
 
 std::atomic<DatasourceManager *> g_instance{nullptr};
-
-// Reachability, polled once a second from the first question on.
-std::mutex g_reachabilityMutex;
-bool g_reachable = false;
-std::once_flag g_monitorOnce;
-
-struct DefaultFeed
-{
-    const char *category;
-    const char *name;
-    const char *url;
-    const char *image;
-};
-
-const DefaultFeed kDefaultFeeds[] = {
-    {"News", "USA TODAY", "http://rssfeeds.usatoday.com/usatoday-NewsTopStories", "usatoday"},
-    {"Tech", "Engadget", "https://www.engadget.com/rss.xml", "engadget"},
-    {"Tech", "Apple Hot News", "https://www.apple.com/main/rss/hotnews/hotnews.rss", nullptr},
-    {"Sport", "ESPN", "https://www.espn.com/espn/rss/news", "espn"},
-};
-
-void setReachable(bool reachable)
-{
-    bool becameReachable = false;
-    {
-        std::lock_guard lock(g_reachabilityMutex);
-        becameReachable = reachable && !g_reachable;
-        g_reachable = reachable;
-    }
-    if (becameReachable)
-        dispatch::main().async([] {
-            if (DatasourceManager *manager = DatasourceManager::existingInstance())
-                manager->update();
-        });
-}
-
-void pollReachability()
-{
-    setReachable(platform::networkReachable());
-    dispatch::global(dispatch::Priority::Low).after(1.0, pollReachability);
-}
 
 void resetRunFlags(const QList<Datasource *> &datasources)
 {
@@ -120,7 +77,7 @@ DatasourceManager::DatasourceManager(const Options &options)
     DatasourceManager *expected = nullptr;
     g_instance.compare_exchange_strong(expected, this);
     if (!legacyImport())
-        installLegacyImport();
+        legacyImport() = importLegacyDatastore;
     initialise();
 }
 
@@ -129,6 +86,7 @@ DatasourceManager::~DatasourceManager()
     m_timer.reset();
     m_wakeObserver.reset();
     m_refreshRequests.reset();
+    m_networkObserver.reset();
     waitForRefreshes();
     m_pool.reset();
     if (g_instance.load() == this)
@@ -156,6 +114,12 @@ void DatasourceManager::initialise()
     // Subscriptions of this manager's store ask for their refresh on their
     // context's queue; the request is answered there.
     const ObjectStore *store = &m_stores->store();
+    // The shared manager refreshes as soon as the network comes back.
+    m_networkObserver = ScopedObserver(NotificationCenter::defaultCenter(), networkstate::kNetworkBecameReachableNotification,
+                                       nullptr, [this](const Notification &) {
+                                           if (g_instance.load() == this)
+                                               update();
+                                       });
     if (m_options.fetches)
         m_refreshRequests = ScopedObserver(NotificationCenter::defaultCenter(), kRefreshRequestedNotification, nullptr,
                                        [this, store](const Notification &notification) {
@@ -182,9 +146,9 @@ void DatasourceManager::initialise()
 
     StoreManager *stores = m_stores.get();
     background->performBlockConfined([background, stores] {
-        if (shouldCreateDefaultDatasourcesFromContext(background)) {
-            createDefaultDatasourcesFromContext(background);
-            createDefaultKeywordsFromContext(background);
+        if (subscriptionlist::shouldCreateDefaultDatasourcesFromContext(background)) {
+            subscriptionlist::createDefaultDatasourcesFromContext(background);
+            KeywordHelper::createDefaultKeywordsFromContext(background);
             return;
         }
         stores->createDbSnapshotFromContextIfNecessary(background);
@@ -231,31 +195,9 @@ HttpFetcher &DatasourceManager::fetcher()
     return HttpFetcher::shared();
 }
 
-void DatasourceManager::startReachabilityMonitor()
-{
-    std::call_once(g_monitorOnce, [] {
-        // The first answer comes at once, so a reachable machine starts refreshing on the first tick.
-        setReachable(platform::networkReachable());
-        dispatch::global(dispatch::Priority::Low).after(1.0, pollReachability);
-    });
-}
-
-bool DatasourceManager::internetAvailable()
-{
-    startReachabilityMonitor();
-    std::lock_guard lock(g_reachabilityMutex);
-    return g_reachable;
-}
-
-void DatasourceManager::internetMightBeUnavailable()
-{
-    std::lock_guard lock(g_reachabilityMutex);
-    g_reachable = false;
-}
-
 void DatasourceManager::update()
 {
-    if (!internetAvailable())
+    if (!networkstate::internetAvailable())
         return;
     contextBackground()->performBlockConfined([this] { runRound(); });
 }
@@ -292,7 +234,7 @@ bool DatasourceManager::updateNeeded()
     bool needed = false;
     Context *background = contextBackground();
     background->performBlockConfinedAndWait([&] {
-        for (Datasource *datasource : datasourcesForContext(background))
+        for (Datasource *datasource : subscriptionlist::datasourcesForContext(background))
             if (datasource->enabled() && refreshschedule::updateNeeded(*datasource)) {
                 needed = true;
                 break;
@@ -366,41 +308,13 @@ RSSDatasource *DatasourceManager::addFeedWithURL(const QString &url, const std::
 {
     CORVANE_ASSERT(dispatch::isMainThread(), "must be called from main thread");
     Context *main = contextMain();
-    RSSDatasource *datasource = addFeedWithURL(url, main);
+    RSSDatasource *datasource = subscriptionlist::addFeedWithURL(url, main);
     if (!datasource)
         return nullptr;
     if (then)
         then(datasource);
     StoreManager::saveFromContext(main);
     NotificationCenter::defaultCenter().post(kDatasourcesChangedNotification);
-    return datasource;
-}
-
-RSSDatasource *DatasourceManager::addFeedWithURL(const QString &url, Context *context, Category *category)
-{
-    if (!isSubscribableAddress(url))
-        return nullptr;
-    const QList<Datasource *> candidates = category ? category->datasources() : datasourcesForContext(context);
-    const std::optional<QUrl> wanted = feedURL(url);
-    double highest = 0;
-    for (Datasource *candidate : candidates) {
-        highest = std::max(highest, candidate->position());
-        const bool same = wanted ? feedURL(candidate->url()) == wanted : candidate->url() == url;
-        if (same)
-            if (auto *feed = dynamic_cast<RSSDatasource *>(candidate))
-                return feed;
-    }
-    return insertFeed(url, context, category, highest + 1);
-}
-
-RSSDatasource *DatasourceManager::insertFeed(const QString &url, Context *context, Category *category, double position)
-{
-    Datasource::ExplicitPositionScope positioned;
-    auto *datasource = context->insert<RSSDatasource>();
-    datasource->setUrl(url);
-    datasource->setEnabled(true);
-    datasource->setPosition(position);
-    datasource->setCategory(category);
     return datasource;
 }
 
@@ -442,7 +356,7 @@ void DatasourceManager::deleteDatasourceOrCategoryNotUser(Record *record)
 RSSDatasource *DatasourceManager::dataSourceForUrl(const QString &url)
 {
     CORVANE_ASSERT(contextBackground()->queue().isCurrent(), "should be called from background queue!");
-    for (Datasource *datasource : datasourcesForContext(contextBackground()))
+    for (Datasource *datasource : subscriptionlist::datasourcesForContext(contextBackground()))
         if (datasource->url() == url)
             if (auto *feed = dynamic_cast<RSSDatasource *>(datasource))
                 return feed;
@@ -452,89 +366,19 @@ RSSDatasource *DatasourceManager::dataSourceForUrl(const QString &url)
 QList<Datasource *> DatasourceManager::datasourcesForMain()
 {
     CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
-    return datasourcesForContext(contextMain());
+    return subscriptionlist::datasourcesForContext(contextMain());
 }
 
 QList<Datasource *> DatasourceManager::datasourcesForBackground()
 {
     CORVANE_ASSERT(contextBackground()->queue().isCurrent(), "should be called from background queue!");
-    return datasourcesForContext(contextBackground());
-}
-
-QList<Datasource *> DatasourceManager::datasourcesForContext(Context *context)
-{
-    Query query{Entity::Datasource, Predicate(), {{QStringLiteral("position"), true}}};
-    return context->fetchAs<Datasource>(query);
+    return subscriptionlist::datasourcesForContext(contextBackground());
 }
 
 qint64 DatasourceManager::datasourcesCountForBackground()
 {
     CORVANE_ASSERT(contextBackground()->queue().isCurrent(), "should be called from background queue!");
     return contextBackground()->count(Query{Entity::Datasource, Predicate(), {}});
-}
-
-QStringList DatasourceManager::defaultSourceUrls()
-{
-    QStringList urls;
-    for (const DefaultFeed &feed : kDefaultFeeds)
-        urls.append(QString::fromLatin1(feed.url));
-    return urls;
-}
-
-QStringList DatasourceManager::defaultCategoryNames()
-{
-    return Category::defaultNames();
-}
-
-bool DatasourceManager::shouldCreateDefaultDatasourcesFromContext(Context *context)
-{
-    Settings &settings = Settings::shared();
-    if (settings.boolean(kDefaultFeedsAlreadyCreated))
-        return false;
-    const qint64 count = context->count(Query{Entity::Datasource, Predicate(), {}});
-    settings.setValue(kDefaultFeedsAlreadyCreated, true);
-    return count == 0;
-}
-
-void DatasourceManager::createDefaultDatasourcesFromContext(Context *context)
-{
-    QHash<QString, Category *> categories;
-    double categoryPosition = 0;
-    for (const QString &name : Category::defaultNames()) {
-        auto *category = context->insert<Category>();
-        category->setName(name);
-        category->setPosition(++categoryPosition);
-        category->setUuid(Category::uuidForDefaultName(name));
-        category->setClock(Clock::defaultPast());
-        categories.insert(name, category);
-    }
-    double position = 0;
-    for (const DefaultFeed &feed : kDefaultFeeds) {
-        auto *datasource = context->insert<RSSDatasource>();
-        const QString name = QString::fromLatin1(feed.name);
-        datasource->setUrl(QString::fromLatin1(feed.url));
-        datasource->setName(name);
-        datasource->setCustomName(name);
-        datasource->setEnabled(true);
-        datasource->setPosition(++position);
-        datasource->setCategory(categories.value(QString::fromLatin1(feed.category)));
-        if (feed.image)
-            if (const auto image = CommonImage::imageNamed(QString::fromLatin1(feed.image)))
-                datasource->setImageData(image->archive());
-        datasource->setClock(Clock::defaultPast());
-    }
-    StoreManager::saveFromContext(context);
-    dispatch::main().async([] { NotificationCenter::defaultCenter().post(kDatasourcesChangedNotification); });
-}
-
-bool DatasourceManager::insertKeywords(const QStringList &names, Context *context, bool clear)
-{
-    return KeywordHelper::insertKeywords(names, context, clear);
-}
-
-bool DatasourceManager::createDefaultKeywordsFromContext(Context *context)
-{
-    return KeywordHelper::createDefaultKeywordsFromContext(context);
 }
 
 } // namespace corvane

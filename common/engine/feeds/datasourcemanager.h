@@ -66,36 +66,21 @@ public:
     void update();
     bool updateNeeded();
     void didWake();
-    static bool internetAvailable();
-    static void internetMightBeUnavailable();
     void clearCaches();
     // Blocks until the refreshes started so far have stored their results (tests, shutdown).
     void waitForRefreshes();
 
-    // Subscriptions. Adding answers none for an address that is no feed
-    // address (isSubscribableAddress: web and Twitter forms only).
+    // Subscriptions (the list itself: subscriptionlist.h). Adding answers
+    // none for an address that is no feed address (isSubscribableAddress:
+    // web and Twitter forms only).
     RSSDatasource *addFeedWithURL(const QString &url, const std::function<void(RSSDatasource *)> &then = {});
-    static RSSDatasource *addFeedWithURL(const QString &url, Context *context, Category *category = nullptr);
-    // The creation step of adding, for callers that know the address is new.
-    static RSSDatasource *insertFeed(const QString &url, Context *context, Category *category, double position);
     void addFeedsFromConfigurations(const QList<QVariantMap> &configurations, Context *context);
     void deleteDatasourceOrCategory(Record *record);
     void deleteDatasourceOrCategoryNotUser(Record *record);
     RSSDatasource *dataSourceForUrl(const QString &url);
     QList<Datasource *> datasourcesForMain();
     QList<Datasource *> datasourcesForBackground();
-    static QList<Datasource *> datasourcesForContext(Context *context);
     qint64 datasourcesCountForBackground();
-    static QStringList defaultSourceUrls();
-    static QStringList defaultCategoryNames();
-
-    // First run.
-    static bool shouldCreateDefaultDatasourcesFromContext(Context *context);
-    static void createDefaultDatasourcesFromContext(Context *context);
-
-    // Keywords.
-    static bool insertKeywords(const QStringList &names, Context *context, bool clear);
-    static bool createDefaultKeywordsFromContext(Context *context);
 
     bool isFiltered() const { return m_filterPredicate.has_value(); }
     const std::optional<Predicate> &filterPredicate() const { return m_filterPredicate; }
@@ -109,7 +94,6 @@ private:
     void runRound();
     void resetRunFlagsOfMainContext();
     bool startRefresh(RSSDatasource *datasource);
-    static void startReachabilityMonitor();
 
     Options m_options;
     std::shared_ptr<StoreManager> m_stores;
@@ -117,6 +101,7 @@ private:
     std::unique_ptr<QTimer> m_timer;
     ScopedObserver m_wakeObserver;
     ScopedObserver m_refreshRequests;
+    ScopedObserver m_networkObserver;
     std::optional<Predicate> m_filterPredicate;
 };
 

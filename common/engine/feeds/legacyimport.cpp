@@ -1,6 +1,6 @@
 #include "legacyimport.h"
 
-#include "datasourcemanager.h"
+#include "subscriptionlist.h"
 #include "keyedarchive.h"
 
 #include "base/log.h"
@@ -191,7 +191,7 @@ struct ImportRun
             return;
         }
         QHash<QString, RSSDatasource *> byAddress;
-        for (Datasource *existing : DatasourceManager::datasourcesForContext(context))
+        for (Datasource *existing : subscriptionlist::datasourcesForContext(context))
             if (auto *feed = dynamic_cast<RSSDatasource *>(existing))
                 byAddress.insert(addressKey(feed->url()), feed);
 
@@ -243,7 +243,7 @@ struct ImportRun
             problem(QStringLiteral("legacy setting \"starred\" is no list; no starred items imported"));
             return;
         }
-        const QList<Datasource *> all = DatasourceManager::datasourcesForContext(context);
+        const QList<Datasource *> all = subscriptionlist::datasourcesForContext(context);
         for (const QVariant &entry : starredList.toList()) {
             if (entry.typeId() != QMetaType::QVariantMap && entry.typeId() != QMetaType::QVariantHash) {
                 problem(QStringLiteral("legacy starred item that is no dictionary skipped"));
@@ -429,11 +429,6 @@ void importLegacyDatastore(Context *context)
     // The second marker only claims what it says; the first ends the import for good.
     settings.setValue(kMigratedWithNoErrorKey, run.clean);
     settings.setValue(kMigratedFromLegacyKey, true);
-}
-
-void installLegacyImport()
-{
-    DatasourceManager::legacyImport() = importLegacyDatastore;
 }
 
 } // namespace corvane

@@ -63,7 +63,4 @@ DataItem *migrateLegacyDictionary(const QVariantMap &dictionary, Context *contex
 // Does nothing once "MigratedFromLegacyDatastore" is set.
 void importLegacyDatastore(Context *context);
 
-// Makes the datasource manager run importLegacyDatastore when it starts.
-void installLegacyImport();
-
 } // namespace corvane

@@ -1,7 +1,7 @@
 #include "opmlhandler.h"
 
-#include "datasourcemanager.h"
 #include "sickxmlparser.h"
+#include "subscriptionlist.h"
 
 #include "base/corvaneassert.h"
 #include "base/dispatch.h"
@@ -124,7 +124,7 @@ public:
         }
         if (key.startsWith(u' '))
             return;
-        RSSDatasource *datasource = DatasourceManager::insertFeed(key, m_context, nullptr, ++m_highestFeedPosition);
+        RSSDatasource *datasource = subscriptionlist::insertFeed(key, m_context, nullptr, ++m_highestFeedPosition);
         if (hasTitle)
             datasource->setCustomName(*title);
         m_known.insert(key, datasource);
@@ -173,7 +173,7 @@ OPMLHandler::OPMLHandler(StoreManager &stores)
 
 QList<Datasource *> OPMLHandler::datasources()
 {
-    return DatasourceManager::datasourcesForContext(m_stores.contextBackground());
+    return subscriptionlist::datasourcesForContext(m_stores.contextBackground());
 }
 
 QList<Category *> OPMLHandler::categories()

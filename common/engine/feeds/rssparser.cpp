@@ -1,16 +1,16 @@
 #include "rssparser.h"
 
-#include "datasourcemanager.h"
 #include "feeddocumentreader.h"
 #include "htmllinks.h"
-#include "net/httpfetch.h"
 #include "iconlookup.h"
+#include "networkstate.h"
 #include "refreshschedule.h"
 
 #include "base/dispatch.h"
 #include "base/log.h"
 #include "base/notificationcenter.h"
 #include "base/urltext.h"
+#include "net/httpfetch.h"
 #include "store/context.h"
 #include "store/datasource.h"
 #include "store/objectstore.h"
@@ -240,7 +240,7 @@ void RSSParser::store(const std::optional<HttpResponse> &response)
                 copy->setErrorString(errorText.isEmpty() ? QString() : errorText);
         });
 
-        if (!m_completed && (!DatasourceManager::internetAvailable() || m_failedTries < 4)) {
+        if (!m_completed && (!networkstate::internetAvailable() || m_failedTries < 4)) {
             finish();
             return;
         }
