@@ -246,7 +246,8 @@ bool DatasourceManager::updateNeeded()
 bool DatasourceManager::startRefresh(RSSDatasource *datasource)
 {
     CORVANE_ASSERT(!dispatch::isMainThread(), "this shouldn't be the main thread!");
-    if (datasource->isRunning() || !refreshschedule::updateNeeded(*datasource))
+    // Without a free slot the feed stays due for a later tick, as a refused submission would leave it.
+    if (!m_pool->hasFreeSlot() || datasource->isRunning() || !refreshschedule::updateNeeded(*datasource))
         return true;
     datasource->setRunning(true);
     const QString uri = datasource->context()->store().uriForID(datasource->objectID());

@@ -6,7 +6,6 @@ namespace corvane {
 
 FetchPool::FetchPool()
     : now([] { return currentDate(); })
-    , m_overseer(QStringLiteral("org.corvane.rssparse-overseer"))
 {
 }
 
@@ -40,31 +39,26 @@ void FetchPool::resize(qint64 subscriptionCount)
     }
 }
 
-void FetchPool::submit(std::function<void()> work, std::function<void()> completion, qint64 subscriptionCount)
+bool FetchPool::submit(std::function<void()> work, std::function<void()> completion, qint64 subscriptionCount)
 {
     resize(subscriptionCount);
+    if (!m_slots.tryAcquire()) {
+        completion();
+        return false;
+    }
     {
         std::lock_guard lock(m_mutex);
         ++m_inFlight;
     }
-    auto finished = [this] {
+    dispatch::global(dispatch::Priority::Low).async([this, work = std::move(work), completion = std::move(completion)] {
+        work();
+        completion();
+        m_slots.release();
         std::lock_guard lock(m_mutex);
         if (--m_inFlight == 0)
             m_idle.notify_all();
-    };
-    m_overseer.async([this, work = std::move(work), completion = std::move(completion), finished] {
-        if (!m_slots.tryAcquire()) {
-            completion();
-            finished();
-            return;
-        }
-        dispatch::global(dispatch::Priority::Low).async([this, work, completion, finished] {
-            work();
-            completion();
-            m_slots.release();
-            finished();
-        });
     });
+    return true;
 }
 
 void FetchPool::waitUntilIdle()

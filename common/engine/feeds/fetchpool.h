@@ -14,7 +14,9 @@ namespace corvane {
 // Runs refreshes on low-priority pool threads, at most 5 at once plus one
 // for every 30 subscriptions. A submission that finds no free slot runs its
 // completion at once, so the subscription stays due and is tried again on a
-// later tick; nothing waits for a slot.
+// later tick; nothing waits for a slot. The slot is taken on the submitting
+// thread (the serial background queue), so a submission costs no hop to a
+// queue of its own.
 class FetchPool
 {
 public:
@@ -27,7 +29,11 @@ public:
     FetchPool &operator=(const FetchPool &) = delete;
 
     // `subscriptionCount` sizes the pool; it is looked at once a minute at most.
-    void submit(std::function<void()> work, std::function<void()> completion, qint64 subscriptionCount);
+    // Answers whether the work got a slot (without one, `completion` has run).
+    bool submit(std::function<void()> work, std::function<void()> completion, qint64 subscriptionCount);
+    // Whether a submission now would find a slot: a round need not prepare
+    // refreshes that would only be turned away.
+    bool hasFreeSlot() const { return m_slots.available() > 0; }
 
     // The number of fetches the pool admits at once once pending resizes have run.
     int targetSize() const;
@@ -46,7 +52,6 @@ private:
     int m_extraSlots = 0;
     std::optional<double> m_lastAdjustment;
     int m_inFlight = 0;
-    dispatch::SerialQueue m_overseer;
 };
 
 } // namespace corvane

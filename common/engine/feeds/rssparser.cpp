@@ -235,8 +235,13 @@ void RSSParser::store(const std::optional<HttpResponse> &response)
             auto *copy = dynamic_cast<Datasource *>(record);
             if (!copy || copy->isDeleted())
                 return;
+            // A copy without changes that already shows this text has nothing
+            // to discard or set: the merge of the coming save brings the rest.
+            const auto sameText = [](const QString &a, const QString &b) { return a == b || (a.isEmpty() && b.isEmpty()); };
+            if (!copy->hasChanges() && sameText(copy->errorString(), errorText))
+                return;
             main->refresh(copy, false);
-            if (copy->errorString() != errorText && !(copy->errorString().isEmpty() && errorText.isEmpty()))
+            if (!sameText(copy->errorString(), errorText))
                 copy->setErrorString(errorText.isEmpty() ? QString() : errorText);
         });
 
