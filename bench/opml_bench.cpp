@@ -1,7 +1,7 @@
 // OPML throughput: importing a 5,000-outline subscription list into an empty
 // store (and once more, when everything is known), and exporting it.
-#include "feeds/datasourcemanager.h"
-#include "feeds/opmlhandler.h"
+#include "feeds/refresh/datasourcemanager.h"
+#include "feeds/subscriptions/opmlhandler.h"
 
 #include "base/settings.h"
 #include "store/context.h"

@@ -3,9 +3,9 @@
 // empty callbacks as the ceiling. The corpus is generated here: RSS 2.0,
 // RSS 1.0 (RDF) and Atom documents of 2 to 200 items with entities, CDATA,
 // bare ampersands, namespaced elements and some in ISO 8859-1.
-#include "feeds/feeddocumentreader.h"
-#include "feeds/fixer.h"
-#include "feeds/sickxmlparser.h"
+#include "feeds/reading/feeddocumentreader.h"
+#include "feeds/reading/fixer.h"
+#include "feeds/reading/sickxmlparser.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

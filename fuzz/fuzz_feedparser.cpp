@@ -1,7 +1,7 @@
 // A fetched document through the whole feed reading path: repair, the XML
 // reader and the RSS/RDF/Atom state machine, then each record's date and
 // item hash as a refresh computes them.
-#include "feeds/feeddocumentreader.h"
+#include "feeds/reading/feeddocumentreader.h"
 
 #include "base/itemdate.h"
 #include "base/stringhash.h"

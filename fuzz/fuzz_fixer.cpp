@@ -2,7 +2,7 @@
 // repair looks only at ASCII tokens, so the byte repair must agree with the
 // text repair of the same bytes read as Latin-1 (which maps every byte to
 // one character and back), and it only ever inserts "amp;" after ampersands.
-#include "feeds/fixer.h"
+#include "feeds/reading/fixer.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 // Web pages through the feed and icon link lookups (libxml2's HTML parser
 // and an XPath query each).
-#include "feeds/htmllinks.h"
+#include "feeds/reading/htmllinks.h"
 
 #include <QByteArray>
 

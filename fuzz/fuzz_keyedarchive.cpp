@@ -2,7 +2,7 @@
 // the data folders of the earlier format: readKeyedArchive on arbitrary
 // bytes, with the default limits and with tight ones, so both the reading
 // and the limit checks are exercised.
-#include "feeds/keyedarchive.h"
+#include "feeds/legacy/keyedarchive.h"
 
 #include <QByteArrayView>
 

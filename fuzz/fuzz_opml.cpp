@@ -5,8 +5,8 @@
 //
 // Nothing is fetched: the refresh hook is cleared, so the subscriptions an
 // import adds are never refreshed.
-#include "feeds/datasourcemanager.h"
-#include "feeds/opmlhandler.h"
+#include "feeds/refresh/datasourcemanager.h"
+#include "feeds/subscriptions/opmlhandler.h"
 
 #include "base/settings.h"
 #include "platform/reachability.h"

@@ -12,10 +12,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 shift || true
-all_targets=(fixer feedparser htmllinks dates entities feedurl opml)
-if [ -f common/engine/feeds/keyedarchive.h ] && grep -q keyedarchive common/engine/feeds/CMakeLists.txt; then
-  all_targets+=(keyedarchive)
-fi
+all_targets=(fixer feedparser htmllinks dates entities feedurl opml keyedarchive)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

@@ -12,8 +12,8 @@
 // --repeat: the corpus is read N more times after the dump, all in memory;
 // the best and median of those rounds are reported (default 5).
 // The timing summary is one JSON object on standard output.
-#include "feeds/feeddocumentreader.h"
-#include "feeds/itemcreation.h"
+#include "feeds/reading/feeddocumentreader.h"
+#include "feeds/refresh/itemcreation.h"
 #include "store/dataitem.h"
 
 #include <QCoreApplication>

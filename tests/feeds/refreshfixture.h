@@ -1,8 +1,8 @@
 #pragma once
 
-#include "feeds/datasourcemanager.h"
+#include "feeds/refresh/datasourcemanager.h"
 #include "net/httpfetch.h"
-#include "feeds/rssparser.h"
+#include "feeds/refresh/rssparser.h"
 
 #include "base/notificationcenter.h"
 #include "base/settings.h"

@@ -1,6 +1,6 @@
 // Image values: decoding of downloaded bytes in the formats favicons come
 // in, the TIFF archive kept in the store, and what is refused.
-#include "feeds/commonimagepicture.h"
+#include "feeds/refresh/commonimagepicture.h"
 
 #include <QBuffer>
 #include <QColor>

@@ -1,5 +1,5 @@
 #include "refreshfixture.h"
-#include "feeds/subscriptionlist.h"
+#include "feeds/subscriptions/subscriptionlist.h"
 
 #include "base/clock.h"
 #include "base/urltext.h"

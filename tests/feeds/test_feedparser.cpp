@@ -1,10 +1,10 @@
 // Repair, XML reading and feed reading of fetched documents, and the links
 // of web pages.
-#include "feeds/elementpause.h"
-#include "feeds/feeddocumentreader.h"
-#include "feeds/fixer.h"
-#include "feeds/htmllinks.h"
-#include "feeds/sickxmlparser.h"
+#include "feeds/reading/elementpause.h"
+#include "feeds/reading/feeddocumentreader.h"
+#include "feeds/reading/fixer.h"
+#include "feeds/reading/htmllinks.h"
+#include "feeds/reading/sickxmlparser.h"
 
 #include "datetestutils.h"
 

@@ -2,7 +2,7 @@
 // tests/data/fuzz/<target>/ and run through the same code and checks as the
 // target. A crash here is the regression; the expectations pin what the
 // readers make of the inputs now.
-#include "feeds/keyedarchive.h"
+#include "feeds/legacy/keyedarchive.h"
 
 #include <QDir>
 #include <QFile>

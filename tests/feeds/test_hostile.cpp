@@ -4,7 +4,7 @@
 #include "memoryprobe.h"
 #include "refreshfixture.h"
 
-#include "feeds/sickxmlparser.h"
+#include "feeds/reading/sickxmlparser.h"
 
 #include <QFile>
 #include <QHostAddress>

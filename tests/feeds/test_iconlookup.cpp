@@ -1,6 +1,6 @@
-#include "feeds/commonimagepicture.h"
+#include "feeds/refresh/commonimagepicture.h"
 #include "net/httpfetch.h"
-#include "feeds/iconlookup.h"
+#include "feeds/refresh/iconlookup.h"
 
 #include "httptestserver.h"
 

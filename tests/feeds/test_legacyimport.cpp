@@ -1,9 +1,9 @@
 #include "keyedarchivebuilder.h"
 
-#include "feeds/datasourcemanager.h"
-#include "feeds/subscriptionlist.h"
-#include "feeds/keyedarchive.h"
-#include "feeds/legacyimport.h"
+#include "feeds/refresh/datasourcemanager.h"
+#include "feeds/subscriptions/subscriptionlist.h"
+#include "feeds/legacy/keyedarchive.h"
+#include "feeds/legacy/legacyimport.h"
 
 #include "base/clock.h"
 #include "base/log.h"

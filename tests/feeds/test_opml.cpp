@@ -1,7 +1,7 @@
 #include "refreshfixture.h"
-#include "feeds/subscriptionlist.h"
+#include "feeds/subscriptions/subscriptionlist.h"
 
-#include "feeds/opmlhandler.h"
+#include "feeds/subscriptions/opmlhandler.h"
 #include "xmlwriter.h"
 
 #include "store/category.h"

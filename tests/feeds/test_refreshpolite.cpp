@@ -1,7 +1,7 @@
 // Conditional GETs and servers that ask to be left alone, through whole refreshes.
 #include "refreshfixture.h"
 
-#include "feeds/refreshschedule.h"
+#include "feeds/refresh/refreshschedule.h"
 
 #include <QDateTime>
 

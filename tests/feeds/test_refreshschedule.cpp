@@ -1,5 +1,5 @@
-#include "feeds/fetchpool.h"
-#include "feeds/refreshschedule.h"
+#include "feeds/refresh/fetchpool.h"
+#include "feeds/refresh/refreshschedule.h"
 
 #include "base/notificationcenter.h"
 #include "base/settings.h"

@@ -3,8 +3,8 @@
 #include "jsonexport.h"
 
 #include "base/urltext.h"
-#include "feeds/datasourcemanager.h"
-#include "feeds/subscriptionlist.h"
+#include "feeds/refresh/datasourcemanager.h"
+#include "feeds/subscriptions/subscriptionlist.h"
 #include "store/category.h"
 #include "store/context.h"
 #include "store/datasource.h"

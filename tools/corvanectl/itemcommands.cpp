@@ -2,7 +2,7 @@
 #include "cli.h"
 #include "jsonexport.h"
 
-#include "feeds/datasourcemanager.h"
+#include "feeds/refresh/datasourcemanager.h"
 #include "feeds/starmanager.h"
 #include "feeds/visibleitems.h"
 #include "store/context.h"

@@ -3,7 +3,7 @@
 
 #include "base/settings.h"
 #include "base/settingsdefaults.h"
-#include "feeds/datasourcemanager.h"
+#include "feeds/refresh/datasourcemanager.h"
 #include "platform/reachability.h"
 
 #include <QCoreApplication>

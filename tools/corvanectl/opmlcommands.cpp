@@ -1,8 +1,8 @@
 // import-opml, export-opml, backups, restore.
 #include "cli.h"
 
-#include "feeds/datasourcemanager.h"
-#include "feeds/opmlhandler.h"
+#include "feeds/refresh/datasourcemanager.h"
+#include "feeds/subscriptions/opmlhandler.h"
 #include "store/context.h"
 #include "store/storemanager.h"
 

@@ -3,9 +3,9 @@
 
 #include "base/clock.h"
 #include "base/notificationcenter.h"
-#include "feeds/datasourcemanager.h"
-#include "feeds/networkstate.h"
-#include "feeds/rssparser.h"
+#include "feeds/refresh/datasourcemanager.h"
+#include "feeds/refresh/networkstate.h"
+#include "feeds/refresh/rssparser.h"
 #include "store/context.h"
 #include "store/datasource.h"
 #include "store/objectstore.h"

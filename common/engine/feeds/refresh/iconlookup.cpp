@@ -1,7 +1,7 @@
-#include "iconlookup.h"
+#include "feeds/refresh/iconlookup.h"
 
 #include "net/httpfetch.h"
-#include "htmllinks.h"
+#include "feeds/reading/htmllinks.h"
 
 #include "base/urltext.h"
 

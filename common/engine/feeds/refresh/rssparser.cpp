@@ -1,10 +1,10 @@
-#include "rssparser.h"
+#include "feeds/refresh/rssparser.h"
 
-#include "feeddocumentreader.h"
-#include "htmllinks.h"
-#include "iconlookup.h"
-#include "networkstate.h"
-#include "refreshschedule.h"
+#include "feeds/reading/feeddocumentreader.h"
+#include "feeds/reading/htmllinks.h"
+#include "feeds/refresh/iconlookup.h"
+#include "feeds/refresh/networkstate.h"
+#include "feeds/refresh/refreshschedule.h"
 
 #include "base/dispatch.h"
 #include "base/log.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "itemcreation.h"
+#include "feeds/refresh/itemcreation.h"
 
 #include "base/date.h"
-#include "commonimage.h"
+#include "feeds/refresh/commonimage.h"
 #include "store/objectid.h"
 
 #include <QList>

@@ -1,4 +1,4 @@
-#include "commonimage.h"
+#include "feeds/refresh/commonimage.h"
 
 #include "imagecodec/imagecodec.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commonimage.h"
+#include "feeds/refresh/commonimage.h"
 
 #include <QString>
 #include <QUrl>

@@ -1,4 +1,4 @@
-#include "elementpause.h"
+#include "feeds/reading/elementpause.h"
 
 #include <thread>
 

@@ -1,4 +1,4 @@
-#include "keyedarchive.h"
+#include "feeds/legacy/keyedarchive.h"
 
 #include <plist/plist.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fetchpool.h"
+#include "feeds/refresh/fetchpool.h"
 
 #include "base/notificationcenter.h"
 #include "store/predicate.h"

@@ -1,6 +1,6 @@
-#include "subscriptionlist.h"
+#include "feeds/subscriptions/subscriptionlist.h"
 
-#include "commonimage.h"
+#include "feeds/refresh/commonimage.h"
 
 #include "base/clock.h"
 #include "base/dispatch.h"

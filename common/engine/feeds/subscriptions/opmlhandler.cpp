@@ -1,7 +1,7 @@
-#include "opmlhandler.h"
+#include "feeds/subscriptions/opmlhandler.h"
 
-#include "sickxmlparser.h"
-#include "subscriptionlist.h"
+#include "feeds/reading/sickxmlparser.h"
+#include "feeds/subscriptions/subscriptionlist.h"
 
 #include "base/corvaneassert.h"
 #include "base/dispatch.h"

@@ -1,4 +1,4 @@
-#include "refreshschedule.h"
+#include "feeds/refresh/refreshschedule.h"
 
 #include "base/feeddates.h"
 #include "base/notificationcenter.h"

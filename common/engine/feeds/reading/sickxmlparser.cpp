@@ -1,6 +1,6 @@
-#include "feeds/sickxmlparser.h"
+#include "feeds/reading/sickxmlparser.h"
 
-#include "feeds/fixer.h"
+#include "feeds/reading/fixer.h"
 
 #include <libxml/SAX2.h>
 #include <libxml/globals.h>

@@ -1,4 +1,4 @@
-#include "networkstate.h"
+#include "feeds/refresh/networkstate.h"
 
 #include "base/dispatch.h"
 #include "base/notificationcenter.h"

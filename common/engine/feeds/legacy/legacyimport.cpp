@@ -1,7 +1,7 @@
-#include "legacyimport.h"
+#include "feeds/legacy/legacyimport.h"
 
-#include "subscriptionlist.h"
-#include "keyedarchive.h"
+#include "feeds/subscriptions/subscriptionlist.h"
+#include "feeds/legacy/keyedarchive.h"
 
 #include "base/log.h"
 #include "base/paths.h"

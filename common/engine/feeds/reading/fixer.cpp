@@ -1,4 +1,4 @@
-#include "feeds/fixer.h"
+#include "feeds/reading/fixer.h"
 
 #include "base/htmlentities.h"
 

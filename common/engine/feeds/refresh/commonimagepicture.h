@@ -3,7 +3,7 @@
 // The decoded picture of an image value, for code that draws it (it links
 // Qt Gui itself; the engine does not).
 
-#include "commonimage.h"
+#include "feeds/refresh/commonimage.h"
 
 #include <QImage>
 

@@ -1,4 +1,4 @@
-#include "fetchpool.h"
+#include "feeds/refresh/fetchpool.h"
 
 #include "base/date.h"
 

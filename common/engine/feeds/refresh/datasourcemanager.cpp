@@ -1,11 +1,11 @@
-#include "datasourcemanager.h"
+#include "feeds/refresh/datasourcemanager.h"
 
-#include "legacyimport.h"
-#include "networkstate.h"
-#include "opmlhandler.h"
-#include "refreshschedule.h"
-#include "rssparser.h"
-#include "subscriptionlist.h"
+#include "feeds/legacy/legacyimport.h"
+#include "feeds/refresh/networkstate.h"
+#include "feeds/subscriptions/opmlhandler.h"
+#include "feeds/refresh/refreshschedule.h"
+#include "feeds/refresh/rssparser.h"
+#include "feeds/subscriptions/subscriptionlist.h"
 
 #include "base/clock.h"
 #include "base/corvaneassert.h"

@@ -1,4 +1,4 @@
-#include "itemcreation.h"
+#include "feeds/refresh/itemcreation.h"
 
 #include "base/itemdate.h"
 #include "base/stringhash.h"

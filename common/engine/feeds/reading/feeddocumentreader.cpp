@@ -1,6 +1,6 @@
-#include "feeds/feeddocumentreader.h"
+#include "feeds/reading/feeddocumentreader.h"
 
-#include "feeds/fixer.h"
+#include "feeds/reading/fixer.h"
 
 #include "base/itemdate.h"
 #include "base/urltext.h"

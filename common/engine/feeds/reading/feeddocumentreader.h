@@ -1,7 +1,7 @@
 #pragma once
 
-#include "feeds/elementpause.h"
-#include "feeds/sickxmlparser.h"
+#include "feeds/reading/elementpause.h"
+#include "feeds/reading/sickxmlparser.h"
 
 #include "base/date.h"
 

@@ -1,6 +1,6 @@
-#include "feeds/htmllinks.h"
+#include "feeds/reading/htmllinks.h"
 
-#include "feeds/sickxmlparser.h"
+#include "feeds/reading/sickxmlparser.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
