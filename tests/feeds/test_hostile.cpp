@@ -48,89 +48,6 @@ QStringList titles(const QList<DataItem *> &items)
     return list;
 }
 
-// An HTTP server on 127.0.0.1 that answers every request with one 200 body
-// of `size` bytes, made while it is sent: an RSS head, then the same item
-// over and over, as fast as the client reads. The test never holds the body.
-class GeneratedBodyServer
-{
-public:
-    explicit GeneratedBodyServer(qint64 size)
-        : m_size(size)
-    {
-        const QByteArray item = rssItem("Generated", "http://a.org/g");
-        while (m_block.size() < 256 * 1024)
-            m_block += item;
-        m_head = rss(QByteArray()).replace("</channel></rss>", "");
-        m_thread.start();
-        m_context = new QObject;
-        m_context->moveToThread(&m_thread);
-        QMetaObject::invokeMethod(m_context, [this] { listen(); }, Qt::BlockingQueuedConnection);
-    }
-    ~GeneratedBodyServer()
-    {
-        QMetaObject::invokeMethod(m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-    }
-    QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path); }
-    qint64 bytesSent() const { return m_sent.load(); }
-
-private:
-    void listen()
-    {
-        auto *server = new QTcpServer(m_context);
-        QObject::connect(server, &QTcpServer::newConnection, server, [this, server] {
-            while (QTcpSocket *socket = server->nextPendingConnection())
-                accept(socket);
-        });
-        if (server->listen(QHostAddress::LocalHost, 0))
-            m_port = server->serverPort();
-    }
-
-    void accept(QTcpSocket *socket)
-    {
-        auto request = std::make_shared<QByteArray>();
-        auto offset = std::make_shared<qint64>(-1); // body bytes written; -1 before the head
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request, offset] {
-            *request += socket->readAll();
-            if (*offset >= 0 || !request->contains("\r\n\r\n"))
-                return;
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: "
-                          + QByteArray::number(m_size) + "\r\nConnection: close\r\n\r\n");
-            *offset = 0;
-            feed(socket, *offset);
-        });
-        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket, offset] {
-            if (*offset >= 0)
-                feed(socket, *offset);
-        });
-    }
-
-    // Keeps about a megabyte queued until the body is out, then closes.
-    void feed(QTcpSocket *socket, qint64 &offset)
-    {
-        while (socket->state() == QAbstractSocket::ConnectedState && offset < m_size
-               && socket->bytesToWrite() < 1024 * 1024) {
-            QByteArray chunk = offset == 0 ? m_head + m_block : m_block;
-            chunk.truncate(qsizetype(std::min<qint64>(chunk.size(), m_size - offset)));
-            socket->write(chunk);
-            offset += chunk.size();
-            m_sent += chunk.size();
-        }
-        if (offset >= m_size)
-            socket->disconnectFromHost();
-    }
-
-    const qint64 m_size;
-    QByteArray m_head;
-    QByteArray m_block;
-    QThread m_thread;
-    QObject *m_context = nullptr;
-    quint16 m_port = 0;
-    std::atomic<qint64> m_sent{0};
-};
-
 // A document, and what a refresh of it must come to.
 struct HostileCase
 {
@@ -408,24 +325,25 @@ TEST_F(Hostile, NulBytesAndInvalidUtf8EndInInvalidXmlKeepingEarlierItems)
 
 // --- A body far over the limit ---------------------------------------------------------------
 
-// 200 MB served as fast as the client reads: the download stops at the
+// 200 MB announced and served as fast as the client reads: the download stops at the
 // 20 MB limit with its own error text, nothing is stored, and the process
 // never holds anything near the whole body.
 TEST_F(Hostile, TwoHundredMegabyteBodyIsCutAtTheLimitInBoundedMemory)
 {
     constexpr qint64 kBody = 200LL * 1024 * 1024;
-    GeneratedBodyServer big(kBody);
-    // Straight to the generating server, not through the fixture's proxy.
-    HttpFetcher::shared().setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    HttpTestServer::Response big;
+    big.headers = {{"Content-Type", "application/rss+xml"}, {"Content-Length", QByteArray::number(kBody)}};
+    big.endlessBody = true;
+    server.setResponse(QStringLiteral("/big.xml"), big);
     PeakGrowth growth;
     const int first = finishedAttempts() + 1;
-    RSSDatasource *feed = addFeed(big.url(QStringLiteral("/big.xml")));
+    RSSDatasource *feed = addFeed(local(QStringLiteral("/big.xml")));
     refreshUntil(first, 30000);
 
     EXPECT_EQ(errorOf(feed), QStringLiteral("Download too large"));
     EXPECT_EQ(countOf(feed), 0);
-    EXPECT_GE(big.bytesSent(), HttpFetcher::kMaxBodyBytes);
-    EXPECT_LT(big.bytesSent(), kBody / 2) << "the client stopped reading at the limit";
+    EXPECT_GE(server.endlessBodyBytesSent(), HttpFetcher::kMaxBodyBytes);
+    EXPECT_LT(server.endlessBodyBytesSent(), kBody / 2) << "the client stopped reading at the limit";
     EXPECT_TRUE(growth.wasReset());
     const qint64 grownKb = growth.kb();
     RecordProperty("peakGrowthKb", int(grownKb));

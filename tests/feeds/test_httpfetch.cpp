@@ -2,7 +2,7 @@
 
 #include "base/settings.h"
 #include "httptestserver.h"
-#include "memorybounds.h"
+#include "memoryprobe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,6 +34,7 @@
 
 using namespace corvane;
 using corvane::test::HttpTestServer;
+using corvane::test::PeakGrowth;
 
 namespace {
 
@@ -66,52 +67,6 @@ protected:
 
     HttpFetcher &fetcher = HttpFetcher::shared();
     HttpTestServer server;
-};
-
-// The resident size of this process in kB.
-qint64 residentKb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    return statm.readAll().split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Samples the resident size while it exists; growth() is the peak over the start.
-class MemoryWatch
-{
-public:
-    MemoryWatch()
-        : m_start(residentKb())
-        , m_peak(m_start)
-        , m_sampler([this] {
-            while (!m_stop) {
-                m_peak = std::max(m_peak.load(), residentKb());
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-        })
-    {
-    }
-    ~MemoryWatch() { stop(); }
-
-    qint64 growthKb()
-    {
-        stop();
-        return m_peak - m_start;
-    }
-
-private:
-    void stop()
-    {
-        m_stop = true;
-        if (m_sampler.joinable())
-            m_sampler.join();
-    }
-
-    const qint64 m_start;
-    std::atomic<qint64> m_peak;
-    std::atomic<bool> m_stop{false};
-    std::thread m_sampler;
 };
 
 } // namespace
@@ -254,14 +209,14 @@ TEST_F(HttpFetch, EndlessBodyIsCutAtTheLimit)
     HttpTestServer::Response endless;
     endless.endlessBody = true;
     server.setResponse(QStringLiteral("/endless"), endless);
-    MemoryWatch memory;
+    PeakGrowth memory;
     FetchError error;
     EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/endless")), false, &error));
     EXPECT_EQ(error.domain, kCorvaneErrorDomain);
     EXPECT_EQ(error.code, corvaneerror::kDownloadTooLarge);
     EXPECT_EQ(error.description, QStringLiteral("Download too large"));
     // The body is held up to the limit once, plus buffers: far from unbounded.
-    const qint64 growth = memory.growthKb();
+    const qint64 growth = memory.kb();
     EXPECT_LT(growth, (80 * 1024) * kMemoryBoundFactor);
 }
 
@@ -359,13 +314,13 @@ TEST_F(HttpFetch, GzipBombIsCutAtTheLimit)
     const QByteArray bomb = deflated(QByteArray(1, '\0'), 100 * 1024 * 1024, kGzip);
     ASSERT_LT(bomb.size(), 1024 * 1024);
     server.setResponse(QStringLiteral("/bomb"), respond(200, bomb, {{"Content-Encoding", "gzip"}}));
-    MemoryWatch memory;
+    PeakGrowth memory;
     FetchError error;
     EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/bomb")), false, &error));
     EXPECT_EQ(error.domain, kCorvaneErrorDomain);
     EXPECT_EQ(error.code, corvaneerror::kDownloadTooLarge);
     EXPECT_EQ(error.description, QStringLiteral("Download too large"));
-    const qint64 growth = memory.growthKb();
+    const qint64 growth = memory.kb();
     EXPECT_LT(growth, (80 * 1024) * kMemoryBoundFactor); // nowhere near the 100 MB it inflates to
 
     // A body of exactly the limit inflates in full.

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace corvane::test {
@@ -122,6 +123,8 @@ struct HttpTestServer::Private
     QList<Request> requests;
     int inProgress = 0;
     int maxConcurrent = 0;
+    int connections = 0;
+    std::atomic<qint64> endlessBytes{0};
 
     void accept();
     void read(QTcpSocket *socket, Connection *connection);
@@ -135,6 +138,10 @@ struct HttpTestServer::Private
 void HttpTestServer::Private::accept()
 {
     while (QTcpSocket *socket = server->nextPendingConnection()) {
+        {
+            std::lock_guard lock(mutex);
+            ++connections;
+        }
         auto *connection = new Connection(socket);
         QObject::connect(socket, &QTcpSocket::readyRead, connection, [this, socket, connection] {
             read(socket, connection);
@@ -254,8 +261,10 @@ void HttpTestServer::Private::answer(QTcpSocket *socket, const Response &respons
 void HttpTestServer::Private::feedEndless(QTcpSocket *socket)
 {
     static const QByteArray chunk(kEndlessChunk, 'x');
-    while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * kEndlessChunk)
+    while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * kEndlessChunk) {
         socket->write(chunk);
+        endlessBytes += chunk.size();
+    }
 }
 
 void HttpTestServer::Private::finished(Connection *connection)
@@ -344,11 +353,24 @@ int HttpTestServer::maxConcurrentRequests() const
     return d->maxConcurrent;
 }
 
+int HttpTestServer::connectionCount() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->connections;
+}
+
+qint64 HttpTestServer::endlessBodyBytesSent() const
+{
+    return d->endlessBytes.load();
+}
+
 void HttpTestServer::resetCounters()
 {
     std::lock_guard lock(d->mutex);
     d->requests.clear();
     d->maxConcurrent = d->inProgress;
+    d->connections = 0;
+    d->endlessBytes = 0;
 }
 
 } // namespace corvane::test

@@ -64,6 +64,11 @@ public:
     QList<Request> requests() const;
     // The most requests in progress at once: received, and not yet answered in full.
     int maxConcurrentRequests() const;
+    // Connections accepted, whether or not a request came on them.
+    int connectionCount() const;
+    // Body bytes written for endlessBody responses (a Content-Length header
+    // set on such a response bounds what the client reads).
+    qint64 endlessBodyBytesSent() const;
     void resetCounters();
 
 private:
