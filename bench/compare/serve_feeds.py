@@ -17,7 +17,10 @@ With --port it listens on that port (a client can be set up before the
 server answers). Writes the port to PORT_FILE once listening, then serves until killed.
 GET /stats answers the requests served since the last /stats as JSON: how
 many for feeds, how many of those were answered 304, how many for anything
-else, and the other paths asked for.
+else, and the other paths asked for. GET /pause makes every feed answer 503
+until GET /resume (a client adding subscriptions, which fetches new ones at
+once, must not read them before the measured refresh); those answers are
+not counted.
 """
 import collections
 import datetime
@@ -87,6 +90,7 @@ def main():
     last_modified = email.utils.formatdate(started, usegmt=True)
     tags = {path: '"' + hashlib.md5(body).hexdigest()[:16] + '"' for path, body in docs.items()}
     lock = threading.Lock()
+    paused = threading.Event()
     counts = {"feeds": 0, "not_modified": 0, "other": 0, "other_paths": collections.Counter()}
 
     def unchanged(headers, path):
@@ -113,6 +117,14 @@ def main():
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
+                return
+            if path in ("/pause", "/resume"):
+                (paused.set if path == "/pause" else paused.clear)()
+                self.send_response(204)
+                self.end_headers()
+                return
+            if paused.is_set():
+                self.send_error(503)
                 return
             body = docs.get(path)
             with lock:
