@@ -244,6 +244,56 @@ TEST_F(StoreManagerTest, TwoWritersWithinTheDelayMakeOneSave)
     });
 }
 
+// The last trim is remembered in the store: a program started again within
+// the hour does not scan every item again; after an hour, or with the clock
+// set back, it does.
+TEST_F(StoreManagerTest, TrimmingRunsAtMostHourlyAcrossRestarts)
+{
+    // One commit that stores a subscription with an item far older than its age limit.
+    const auto commitAnOldItem = [](StoreManager &stores, const QString &url) {
+        Context *background = stores.contextBackground();
+        background->performBlockConfinedAndWait([&] {
+            auto *source = background->insert<RSSDatasource>();
+            source->setUrl(url);
+            source->setAgeLimit(1);
+            auto *item = background->insert<DataItem>();
+            item->setDatasource(source);
+            item->setTitle(url);
+            item->setOrderingDate(currentDate() - 10 * 86400.0);
+            ASSERT_TRUE(background->save());
+            item->setRead(true);
+            stores.processChangesFromContext(background);
+        });
+        stores.waitForPendingCommit();
+    };
+    const auto items = [](StoreManager &stores) {
+        qint64 count = 0;
+        Context *background = stores.contextBackground();
+        background->performBlockConfinedAndWait([&] { count = background->count(Query{Entity::DataItem}); });
+        return count;
+    };
+    {
+        auto stores = open(0.05);
+        commitAnOldItem(*stores, QStringLiteral("http://first.org/rss"));
+        EXPECT_EQ(items(*stores), 0) << "a new store trims at its first commit";
+    }
+    {
+        auto stores = open(0.05);
+        commitAnOldItem(*stores, QStringLiteral("http://second.org/rss"));
+        EXPECT_EQ(items(*stores), 1) << "trimmed less than an hour ago";
+    }
+    for (const double shift : {-2 * 3600.0, 2 * 3600.0}) {
+        SCOPED_TRACE(shift);
+        SqliteDatabase db;
+        ASSERT_TRUE(db.open(QDir(m_dir.path()).filePath(ObjectStore::kStoreFileName)));
+        ASSERT_TRUE(db.exec("UPDATE metadata SET value = ? WHERE key = 'lastTrim'", {currentDate() + shift}));
+        db.close();
+        auto stores = open(0.05);
+        commitAnOldItem(*stores, QStringLiteral("http://later.org/rss%1").arg(shift));
+        EXPECT_EQ(items(*stores), 0);
+    }
+}
+
 TEST_F(StoreManagerTest, ScrollingHoldsBackCommits)
 {
     auto stores = open(0.1);

@@ -132,7 +132,14 @@ bool ObjectStore::initialise(QString *error)
 {
     if (!openConnection(m_db, error))
         return false;
-    if (m_db.scalar("PRAGMA quick_check").toString() != QLatin1String("ok")) {
+    // The check reads every page once. Through the memory map those pages
+    // would stay resident for as long as the store is open; through the
+    // page cache only its bounded size is held.
+    m_db.exec("PRAGMA mmap_size=0");
+    const bool healthy = m_db.scalar("PRAGMA quick_check").toString() == QLatin1String("ok");
+    m_db.exec("PRAGMA mmap_size=" + QByteArray::number(kMappedBytes));
+    m_db.exec("PRAGMA shrink_memory");
+    if (!healthy) {
         *error = QStringLiteral("the store file is damaged");
         m_db.close();
         return false;

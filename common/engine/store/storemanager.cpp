@@ -281,10 +281,20 @@ void StoreManager::runDeferredCommit(Context *context)
 {
     m_commitPending = false;
     const Date now = currentDate();
-    const bool trim = !m_lastTrim || now - *m_lastTrim > m_options.trimIntervalSeconds;
+    // The moment of the last trim is kept in the store, so that programs
+    // started often (the command line's refresh) do not scan every item on
+    // each start; a clock set back trims at once.
+    SqliteDatabase &db = context->database();
+    if (!m_lastTrim) {
+        const QVariant stored = db.scalar("SELECT value FROM metadata WHERE key = 'lastTrim'");
+        if (stored.isValid())
+            m_lastTrim = stored.toDouble();
+    }
+    const bool trim = !m_lastTrim || now < *m_lastTrim || now - *m_lastTrim > m_options.trimIntervalSeconds;
     if (trim) {
         purgeOutdatedItemsWithContext(context, now);
         m_lastTrim = now;
+        db.exec("INSERT OR REPLACE INTO metadata(key, value) VALUES ('lastTrim', ?)", {now});
     }
     saveFromContext(context);
     if (trim)
