@@ -70,34 +70,23 @@ KeyedArchiveBuilder::Ref KeyedArchiveBuilder::string(const QString &text)
     return add(plist_new_string(text.toUtf8().constData()));
 }
 
-KeyedArchiveBuilder::Ref KeyedArchiveBuilder::mutableString(const QString &text)
+plist_t KeyedArchiveBuilder::instanceOf(const QString &className, const QStringList &superclasses)
 {
     plist_t node = plist_new_dict();
-    plist_dict_set_item(node, "$class", uid(classRef(QStringLiteral("NSMutableString"),
-                                                     {QStringLiteral("NSString"), QStringLiteral("NSObject")})));
+    plist_dict_set_item(node, "$class", uid(classRef(className, superclasses)));
+    return node;
+}
+
+KeyedArchiveBuilder::Ref KeyedArchiveBuilder::mutableString(const QString &text)
+{
+    plist_t node = instanceOf(QStringLiteral("NSMutableString"), {QStringLiteral("NSString"), QStringLiteral("NSObject")});
     plist_dict_set_item(node, "NS.string", plist_new_string(text.toUtf8().constData()));
     return add(node);
 }
 
-KeyedArchiveBuilder::Ref KeyedArchiveBuilder::integer(qint64 value)
-{
-    return add(plist_new_uint(quint64(value)));
-}
-
-KeyedArchiveBuilder::Ref KeyedArchiveBuilder::boolean(bool value)
-{
-    return add(plist_new_bool(value ? 1 : 0));
-}
-
-KeyedArchiveBuilder::Ref KeyedArchiveBuilder::data(const QByteArray &bytes)
-{
-    return add(plist_new_data(bytes.constData(), quint64(bytes.size())));
-}
-
 KeyedArchiveBuilder::Ref KeyedArchiveBuilder::date(const QDateTime &when)
 {
-    plist_t node = plist_new_dict();
-    plist_dict_set_item(node, "$class", uid(classRef(QStringLiteral("NSDate"))));
+    plist_t node = instanceOf(QStringLiteral("NSDate"));
     plist_dict_set_item(node, "NS.time",
                         plist_new_real(double(when.toMSecsSinceEpoch()) / 1000.0 - kSecondsFrom1970To2001));
     return add(node);
@@ -108,8 +97,7 @@ KeyedArchiveBuilder::Ref KeyedArchiveBuilder::array(const QList<Ref> &items, con
     plist_t objects = plist_new_array();
     for (Ref item : items)
         plist_array_append_item(objects, uid(item));
-    plist_t node = plist_new_dict();
-    plist_dict_set_item(node, "$class", uid(classRef(className)));
+    plist_t node = instanceOf(className);
     plist_dict_set_item(node, "NS.objects", objects);
     return add(node);
 }
@@ -123,8 +111,7 @@ KeyedArchiveBuilder::Ref KeyedArchiveBuilder::dictionary(const QList<std::pair<Q
         plist_array_append_item(keys, uid(string(key)));
         plist_array_append_item(objects, uid(ref));
     }
-    plist_t node = plist_new_dict();
-    plist_dict_set_item(node, "$class", uid(classRef(className)));
+    plist_t node = instanceOf(className);
     plist_dict_set_item(node, "NS.keys", keys);
     plist_dict_set_item(node, "NS.objects", objects);
     return add(node);
@@ -136,16 +123,16 @@ KeyedArchiveBuilder::Ref KeyedArchiveBuilder::value(const QVariant &value)
     case QMetaType::QString:
         return string(value.toString());
     case QMetaType::Bool:
-        return boolean(value.toBool());
+        return add(plist_new_bool(value.toBool() ? 1 : 0));
     case QMetaType::Int:
     case QMetaType::LongLong:
-        return integer(value.toLongLong());
+        return add(plist_new_uint(quint64(value.toLongLong())));
     case QMetaType::Double:
         return add(plist_new_real(value.toDouble()));
     case QMetaType::QDateTime:
         return date(value.toDateTime());
     case QMetaType::QByteArray:
-        return data(value.toByteArray());
+        return add(plist_new_data(value.toByteArray().constData(), quint64(value.toByteArray().size())));
     case QMetaType::QVariantList: {
         QList<Ref> items;
         for (const QVariant &item : value.toList())
@@ -185,8 +172,7 @@ KeyedArchiveBuilder::Ref KeyedArchiveBuilder::object(const QString &className,
                                                      const QList<std::pair<QString, plist_t>> &fields,
                                                      const QStringList &superclasses)
 {
-    plist_t node = plist_new_dict();
-    plist_dict_set_item(node, "$class", uid(classRef(className, superclasses)));
+    plist_t node = instanceOf(className, superclasses);
     for (const auto &[key, field] : fields)
         plist_dict_set_item(node, key.toUtf8().constData(), field);
     return add(node);

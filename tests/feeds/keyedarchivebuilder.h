@@ -36,14 +36,11 @@ public:
 
     Ref string(const QString &text);
     Ref mutableString(const QString &text);
-    Ref integer(qint64 value);
-    Ref boolean(bool value);
-    Ref data(const QByteArray &bytes);
     Ref date(const QDateTime &when); // NSDate
     Ref array(const QList<Ref> &items, const QString &className = QStringLiteral("NSArray"));
     Ref dictionary(const QList<std::pair<QString, Ref>> &entries,
                    const QString &className = QStringLiteral("NSDictionary"));
-    // Strings, numbers, booleans, dates, bytes, lists and maps, recursively.
+    // Strings, integers, reals, booleans, dates, bytes, lists and maps, recursively.
     Ref value(const QVariant &value);
     // The class description object, one per name.
     Ref classRef(const QString &name, const QStringList &superclasses = {QStringLiteral("NSObject")});
@@ -63,6 +60,9 @@ public:
     bool write(const QString &path) const;
 
 private:
+    // A dictionary whose "$class" is the class description of `className`.
+    plist_t instanceOf(const QString &className, const QStringList &superclasses = {QStringLiteral("NSObject")});
+
     std::vector<plist_t> m_objects;
     std::vector<std::pair<QString, Ref>> m_classes;
     std::vector<std::pair<QString, plist_t>> m_overrides;

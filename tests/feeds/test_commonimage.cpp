@@ -206,7 +206,7 @@ TEST(CommonImageTest, OtherFormatsQtReadsAreDecoded)
     EXPECT_EQ(pictureOf(*jpeg).size(), opaque.size()); // lossy: the size is what must survive
 }
 
-TEST(CommonImageTest, ErrorPagesGarbageAndEmptyBytesAreNoPicture)
+TEST(CommonImageTest, ErrorPagesGarbageAndEmptyBytesAreNoPictureAndNoArchive)
 {
     const QByteArray html = "<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head>"
                             "<body><h1>Not Found</h1><p>The requested URL was not found.</p></body></html>\n";
@@ -218,12 +218,8 @@ TEST(CommonImageTest, ErrorPagesGarbageAndEmptyBytesAreNoPicture)
     EXPECT_FALSE(CommonImage::fromBytes(QByteArray()));
     // A PNG cut short after its header is no picture either.
     EXPECT_FALSE(CommonImage::fromBytes(encoded(pattern(20, 20), "png").left(40)));
-    // Garbage where an archive should be reads as no image.
+    // Garbage where an archive should be reads as no image, and so does none.
     EXPECT_FALSE(CommonImage::fromArchive(html).hasImage());
-}
-
-TEST(CommonImageTest, EmptyArchiveGivesAnObjectWithoutImage)
-{
     const CommonImage none = CommonImage::fromArchive(QByteArray());
     EXPECT_FALSE(none.hasImage());
     EXPECT_TRUE(pictureOf(none).isNull());
@@ -235,22 +231,21 @@ TEST(CommonImageTest, EmptyArchiveGivesAnObjectWithoutImage)
 TEST(CommonImageTest, PicturesDeclaredLargerThanTheBoundAreRefused)
 {
     constexpr int kSide = CommonImage::kMaximumSide;
-    QImage wide(kSide + 1, 1, QImage::Format_RGB32);
-    wide.fill(Qt::white);
-    EXPECT_FALSE(CommonImage::fromBytes(encoded(wide, "png")));
-    QImage tall(1, kSide + 1, QImage::Format_RGB32);
-    tall.fill(Qt::white);
-    EXPECT_FALSE(CommonImage::fromBytes(encoded(tall, "png")));
-    QImage atTheBound(kSide, 1, QImage::Format_RGB32);
-    atTheBound.fill(Qt::white);
-    const std::optional<CommonImage> accepted = CommonImage::fromBytes(encoded(atTheBound, "png"));
+    const auto whitePng = [](int width, int height) {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        return encoded(image, "png");
+    };
+    EXPECT_FALSE(CommonImage::fromBytes(whitePng(kSide + 1, 1)));
+    EXPECT_FALSE(CommonImage::fromBytes(whitePng(1, kSide + 1)));
+    const std::optional<CommonImage> accepted = CommonImage::fromBytes(whitePng(kSide, 1));
     ASSERT_TRUE(accepted);
     EXPECT_EQ(pictureOf(*accepted).size(), QSize(kSide, 1));
 }
 
 TEST(CommonImageTest, ApplicationImagesComeFromTheResources)
 {
-    // tests/store/images/testdot.png, compiled into this test program.
+    // tests/feeds/images/testdot.png, compiled into this test program.
     const std::optional<CommonImage> dot = CommonImage::imageNamed(QStringLiteral("testdot"));
     ASSERT_TRUE(dot);
     ASSERT_EQ(pictureOf(*dot).size(), QSize(8, 8));

@@ -783,7 +783,7 @@ const QByteArray kPage = "<!DOCTYPE html><html><head><title>P</title>"
                          "<link rel=\"shortcut icon\" href=\"/favicon.ico\">"
                          "</head><body><p>x</body></html>";
 
-TEST(HtmlLinks, FindsTheRssFeedLink)
+TEST(HtmlLinks, FindsTheRssFeedLinkAndTheShortcutIcon)
 {
     EXPECT_EQ(htmllinks::rssFeedLink(kPage), u"/rss?a=1&b=2"_s);
     EXPECT_EQ(htmllinks::rssFeedLink("<html><head><link type=\"application/atom+xml\" href=\"/a\"></head></html>"),
@@ -793,10 +793,8 @@ TEST(HtmlLinks, FindsTheRssFeedLink)
               u"/b"_s);
     EXPECT_EQ(htmllinks::rssFeedLink(""), std::nullopt);
     EXPECT_EQ(htmllinks::rssFeedLink("\xFF\xFE garbage <<"), std::nullopt);
-}
 
-TEST(HtmlLinks, FindsOnlyAShortcutIconInTheHead)
-{
+    // Only a shortcut icon, and only in the head.
     EXPECT_EQ(htmllinks::shortcutIconLink(kPage), u"/favicon.ico"_s);
     EXPECT_EQ(htmllinks::shortcutIconLink("<html><head><link rel=\"icon\" href=\"/i.png\"></head></html>"),
               std::nullopt);

@@ -3,6 +3,7 @@
 #include "base/settings.h"
 #include "httptestserver.h"
 #include "memoryprobe.h"
+#include "spinuntil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -23,10 +24,7 @@
 #include <zlib.h>
 #endif
 
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -97,50 +95,37 @@ TEST_F(HttpFetch, OkReturnsTheBodyAndSendsTheUserAgent)
                          "Version/6.0.3 Safari/536.28.10"));
 }
 
-TEST_F(HttpFetch, ServerErrorGivesTheStatusAndNoBody)
+TEST_F(HttpFetch, ErrorStatusesNameTheStatusAndOnlyA404KeepsItsBody)
 {
-    server.setResponse(QStringLiteral("/broken"), respond(500, "stack trace"));
-    FetchError error;
-    HttpResponse response;
-    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/broken")), false, &error, &response));
-    EXPECT_EQ(error.domain, QStringLiteral("HTTPResponseDomain"));
-    EXPECT_EQ(error.code, 500);
-    EXPECT_EQ(error.description, QStringLiteral("500 Internal Server Error"));
-    EXPECT_EQ(response.status, 500);
-
     // The description uses the standard text, whatever the server's reason phrase.
-    HttpTestServer::Response busy = respond(503, {});
-    busy.reason = "Busy Busy";
-    server.setResponse(QStringLiteral("/busy"), busy);
-    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/busy")), false, &error));
-    EXPECT_EQ(error.description, QStringLiteral("503 Service Unavailable"));
-}
-
-TEST_F(HttpFetch, NotFoundKeepsItsBody)
-{
-    server.setResponse(QStringLiteral("/gone.xml"), respond(404, "<html>no such feed</html>"));
-    FetchError error;
-    const auto data = fetcher.dataFromURL(server.url(QStringLiteral("/gone.xml")), false, &error);
-    ASSERT_TRUE(data);
-    EXPECT_EQ(*data, QByteArray("<html>no such feed</html>"));
-    EXPECT_EQ(error.domain, QStringLiteral("HTTPResponseDomain"));
-    EXPECT_EQ(error.code, 404);
-    EXPECT_EQ(error.description, QStringLiteral("404 Not Found"));
-
+    const struct { const char *path; int status; QByteArray reason, body; bool bodyKept; const char *description; } rows[] = {
+        {"/broken", 500, {}, "stack trace", false, "500 Internal Server Error"},
+        {"/busy", 503, "Busy Busy", {}, false, "503 Service Unavailable"},
+        {"/gone.xml", 404, {}, "<html>no such feed</html>", true, "404 Not Found"},
+        {"/empty", 204, {}, {}, false, "204 No Content"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path);
+        HttpTestServer::Response answer = respond(row.status, row.body);
+        answer.reason = row.reason;
+        server.setResponse(QLatin1String(row.path), answer);
+        FetchError error;
+        HttpResponse response;
+        const auto data = fetcher.dataFromURL(server.url(QLatin1String(row.path)), false, &error, &response);
+        EXPECT_EQ(data.has_value(), row.bodyKept);
+        if (data)
+            EXPECT_EQ(*data, row.body);
+        EXPECT_EQ(error.domain, QStringLiteral("HTTPResponseDomain"));
+        EXPECT_EQ(error.code, row.status);
+        EXPECT_EQ(error.description, QLatin1String(row.description));
+        EXPECT_EQ(response.status, row.status);
+    }
     // Paths nobody set up get the server's own small page.
+    FetchError error;
     const auto unrouted = fetcher.dataFromURL(server.url(QStringLiteral("/nothing/here")), false, &error);
     ASSERT_TRUE(unrouted);
     EXPECT_TRUE(unrouted->contains("Not Found"));
     EXPECT_EQ(error.code, 404);
-}
-
-TEST_F(HttpFetch, OtherSuccessStatusesAreErrorsToo)
-{
-    server.setResponse(QStringLiteral("/empty"), respond(204, {}));
-    FetchError error;
-    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/empty")), false, &error));
-    EXPECT_EQ(error.code, 204);
-    EXPECT_EQ(error.description, QStringLiteral("204 No Content"));
 }
 
 TEST(HttpStatusText, StandardAndUnknownStatuses)
@@ -204,7 +189,7 @@ TEST_F(HttpFetch, SilentServerTimesOut)
 
 // --- Limits ----------------------------------------------------------------------------------
 
-TEST_F(HttpFetch, EndlessBodyIsCutAtTheLimit)
+TEST_F(HttpFetch, BodiesAreCutAtTheLimit)
 {
     HttpTestServer::Response endless;
     endless.endlessBody = true;
@@ -218,14 +203,11 @@ TEST_F(HttpFetch, EndlessBodyIsCutAtTheLimit)
     // The body is held up to the limit once, plus buffers: far from unbounded.
     const qint64 growth = memory.kb();
     EXPECT_LT(growth, (80 * 1024) * kMemoryBoundFactor);
-}
 
-TEST_F(HttpFetch, BodyOfExactlyTheLimitIsKeptOneByteMoreIsNot)
-{
+    // Exactly the limit is kept, one byte more is not.
     const QByteArray full(HttpFetcher::kMaxBodyBytes, 'a');
     server.setResponse(QStringLiteral("/full"), respond(200, full));
     server.setResponse(QStringLiteral("/over"), respond(200, full + 'b'));
-    FetchError error;
     const auto data = fetcher.dataFromURL(server.url(QStringLiteral("/full")), false, &error);
     ASSERT_TRUE(data);
     EXPECT_EQ(data->size(), HttpFetcher::kMaxBodyBytes);
@@ -295,10 +277,8 @@ TEST_F(HttpFetch, EncodedBodiesAreInflated)
     ASSERT_TRUE(members);
     EXPECT_EQ(*members, QByteArray("abcd"));
     EXPECT_EQ(server.requests().value(0).header("Accept-Encoding"), QByteArray("gzip, deflate"));
-}
 
-TEST_F(HttpFetch, CorruptEncodedBodyFails)
-{
+    // A corrupt stream fails rather than handing out part of it.
     QByteArray broken = deflated(QByteArray(5000, 'x'), 5000, kGzip);
     broken[12] = char(0xff);
     broken[13] = char(0xff);
@@ -343,11 +323,8 @@ TEST_F(HttpFetch, PostAndDeleteCarryTheirHeadersAndBody)
             return respond(204, {});
         return respond(405, "no");
     });
-    HttpRequest post;
-    post.url = server.url(QStringLiteral("/entries"));
-    post.method = "POST";
-    post.headers = {{"Content-Type", "application/json"}, {"Authorization", "OAuth token-1"}};
-    post.body = R"({"title":"ä"})";
+    const HttpRequest post{server.url(QStringLiteral("/entries")), "POST",
+                           {{"Content-Type", "application/json"}, {"Authorization", "OAuth token-1"}}, R"({"title":"ä"})"};
     FetchError error;
     HttpResponse response;
     const auto created = fetcher.send(post, &error, &response);
@@ -357,10 +334,7 @@ TEST_F(HttpFetch, PostAndDeleteCarryTheirHeadersAndBody)
     EXPECT_EQ(response.status, 201);
     EXPECT_EQ(response.header("location"), QByteArray("/entries/7"));
 
-    HttpRequest remove;
-    remove.url = server.url(QStringLiteral("/entries/7"));
-    remove.method = "DELETE";
-    remove.headers = {{"Authorization", "OAuth token-1"}};
+    HttpRequest remove{server.url(QStringLiteral("/entries/7")), "DELETE", {{"Authorization", "OAuth token-1"}}};
     const auto removed = fetcher.send(remove, &error, &response);
     ASSERT_TRUE(removed);
     EXPECT_TRUE(removed->isEmpty());
@@ -368,9 +342,8 @@ TEST_F(HttpFetch, PostAndDeleteCarryTheirHeadersAndBody)
     EXPECT_EQ(response.status, 204);
 
     // A refusal still hands out its body, for clients that read error documents.
-    HttpRequest put = remove;
-    put.method = "PUT";
-    const auto refused = fetcher.send(put, &error, &response);
+    remove.method = "PUT";
+    const auto refused = fetcher.send(remove, &error, &response);
     ASSERT_TRUE(refused);
     EXPECT_EQ(*refused, QByteArray("no"));
     EXPECT_EQ(error.domain, kHTTPResponseErrorDomain);
@@ -411,10 +384,7 @@ TEST_F(HttpFetch, OnlyHttpAndHttpsAreOpened)
         EXPECT_EQ(error.domain, kCorvaneErrorDomain);
         EXPECT_EQ(error.code, corvaneerror::kUnsupportedScheme);
         EXPECT_EQ(response.status, 0);
-        HttpRequest post;
-        post.url = url;
-        post.method = "POST";
-        EXPECT_FALSE(fetcher.send(post, &error));
+        EXPECT_FALSE(fetcher.send(HttpRequest{url, "POST"}, &error));
         EXPECT_EQ(error.code, corvaneerror::kUnsupportedScheme);
     }
 
@@ -470,146 +440,134 @@ void requireBasicAuth(HttpTestServer &server)
     });
 }
 
-struct Prompt
+std::optional<Credential> reader(const char *password)
 {
-    int calls = 0;
+    return Credential{QStringLiteral("reader"), QLatin1String(password)};
+}
+
+// What the prompt and the keychain were asked.
+struct Asked
+{
+    int prompts = 0;
     QString urlText;
     std::optional<Credential> proposed;
+    QStringList keychainHosts;
+};
+
+class HttpAuth : public HttpFetch
+{
+protected:
+    void SetUp() override
+    {
+        HttpFetch::SetUp();
+        requireBasicAuth(server);
+    }
+    void prompt(std::optional<Credential> answer)
+    {
+        fetcher.retrieveCredentials = [this, answer](const QString &urlText, const std::optional<Credential> &proposed) {
+            ++asked.prompts;
+            asked.urlText = urlText;
+            asked.proposed = proposed;
+            return answer;
+        };
+    }
+    void keychain(std::optional<Credential> answer)
+    {
+        fetcher.keychainLookup = [this, answer](const QString &host) {
+            asked.keychainHosts.append(host);
+            return answer;
+        };
+    }
+    QUrl privateUrl(const char *password = nullptr) const
+    {
+        QUrl url = server.url(QStringLiteral("/private"));
+        if (password) {
+            url.setUserName(QStringLiteral("reader"));
+            url.setPassword(QLatin1String(password));
+        }
+        return url;
+    }
+
+    Asked asked;
 };
 
 } // namespace
 
-TEST_F(HttpFetch, CredentialInTheUrlAnswersTheChallenge)
+TEST_F(HttpAuth, CredentialInTheUrlAnswersTheChallenge)
 {
-    requireBasicAuth(server);
-    QUrl url = server.url(QStringLiteral("/private"));
-    url.setUserName(QStringLiteral("reader"));
-    url.setPassword(QStringLiteral("s3cret:pw"));
-    int prompts = 0;
-    fetcher.retrieveCredentials = [&](const QString &, const std::optional<Credential> &) {
-        ++prompts;
-        return std::optional<Credential>();
-    };
+    prompt(std::nullopt);
     FetchError error;
-    const auto data = fetcher.dataFromURL(url, false, &error);
+    const auto data = fetcher.dataFromURL(privateUrl("s3cret:pw"), false, &error);
     ASSERT_TRUE(data) << error.description.toStdString();
     EXPECT_EQ(*data, QByteArray("<rss>members only</rss>"));
-    EXPECT_EQ(prompts, 0);
+    EXPECT_EQ(asked.prompts, 0);
     // The user info went into the Authorization header, never into the request target.
     for (const HttpTestServer::Request &request : server.requests())
         EXPECT_FALSE(request.path.contains(QStringLiteral("reader")));
 }
 
-TEST_F(HttpFetch, PromptIsAskedWhenNothingElseHasACredential)
+TEST_F(HttpAuth, PromptIsAskedWhenNothingElseHasACredential)
 {
-    requireBasicAuth(server);
-    Prompt prompt;
-    fetcher.retrieveCredentials = [&](const QString &urlText, const std::optional<Credential> &proposed) {
-        ++prompt.calls;
-        prompt.urlText = urlText;
-        prompt.proposed = proposed;
-        return std::optional<Credential>(Credential{QStringLiteral("reader"), QStringLiteral("s3cret:pw")});
-    };
+    prompt(reader("s3cret:pw"));
     FetchError error;
-    const auto data = fetcher.dataFromURL(server.url(QStringLiteral("/private")), false, &error);
+    const auto data = fetcher.dataFromURL(privateUrl(), false, &error);
     ASSERT_TRUE(data) << error.description.toStdString();
     EXPECT_EQ(*data, QByteArray("<rss>members only</rss>"));
-    EXPECT_EQ(prompt.calls, 1);
-    EXPECT_EQ(prompt.urlText, server.url(QStringLiteral("/private")).toString());
-    EXPECT_FALSE(prompt.proposed);
+    EXPECT_EQ(asked.prompts, 1);
+    EXPECT_EQ(asked.urlText, privateUrl().toString());
+    EXPECT_FALSE(asked.proposed);
 }
 
-TEST_F(HttpFetch, RefusedUrlCredentialIsProposedToThePromptAndTheKeychainIsSkipped)
+TEST_F(HttpAuth, RefusedUrlCredentialIsProposedToThePromptAndTheKeychainIsSkipped)
 {
-    requireBasicAuth(server);
-    QUrl url = server.url(QStringLiteral("/private"));
-    url.setUserName(QStringLiteral("reader"));
-    url.setPassword(QStringLiteral("wrong"));
-    int keychainCalls = 0;
-    fetcher.keychainLookup = [&](const QString &) {
-        ++keychainCalls;
-        return std::optional<Credential>(Credential{QStringLiteral("reader"), QStringLiteral("s3cret:pw")});
-    };
-    Prompt prompt;
-    fetcher.retrieveCredentials = [&](const QString &urlText, const std::optional<Credential> &proposed) {
-        ++prompt.calls;
-        prompt.urlText = urlText;
-        prompt.proposed = proposed;
-        return std::optional<Credential>(Credential{QStringLiteral("reader"), QStringLiteral("s3cret:pw")});
-    };
-    const auto data = fetcher.dataFromURL(url, false);
-    ASSERT_TRUE(data);
-    EXPECT_EQ(keychainCalls, 0);
-    EXPECT_EQ(prompt.calls, 1);
-    ASSERT_TRUE(prompt.proposed);
-    EXPECT_EQ(prompt.proposed->user, QStringLiteral("reader"));
-    EXPECT_EQ(prompt.proposed->password, QStringLiteral("wrong"));
-    EXPECT_FALSE(prompt.urlText.contains(QStringLiteral("wrong"))); // no password in the text shown
+    keychain(reader("s3cret:pw"));
+    prompt(reader("s3cret:pw"));
+    ASSERT_TRUE(fetcher.dataFromURL(privateUrl("wrong"), false));
+    EXPECT_TRUE(asked.keychainHosts.isEmpty());
+    EXPECT_EQ(asked.prompts, 1);
+    ASSERT_TRUE(asked.proposed);
+    EXPECT_EQ(asked.proposed->user, QStringLiteral("reader"));
+    EXPECT_EQ(asked.proposed->password, QStringLiteral("wrong"));
+    EXPECT_FALSE(asked.urlText.contains(QStringLiteral("wrong"))); // no password in the text shown
 }
 
-TEST_F(HttpFetch, KeychainAnswersBeforeThePrompt)
+TEST_F(HttpAuth, KeychainAnswersBeforeThePrompt)
 {
-    requireBasicAuth(server);
-    QStringList hostsAsked;
-    fetcher.keychainLookup = [&](const QString &host) {
-        hostsAsked.append(host);
-        return std::optional<Credential>(Credential{QStringLiteral("reader"), QStringLiteral("s3cret:pw")});
-    };
-    int prompts = 0;
-    fetcher.retrieveCredentials = [&](const QString &, const std::optional<Credential> &) {
-        ++prompts;
-        return std::optional<Credential>();
-    };
-    ASSERT_TRUE(fetcher.dataFromURL(server.url(QStringLiteral("/private")), false));
-    EXPECT_EQ(hostsAsked, QStringList{QStringLiteral("127.0.0.1")});
-    EXPECT_EQ(prompts, 0);
+    keychain(reader("s3cret:pw"));
+    prompt(std::nullopt);
+    ASSERT_TRUE(fetcher.dataFromURL(privateUrl(), false));
+    EXPECT_EQ(asked.keychainHosts, QStringList{QStringLiteral("127.0.0.1")});
+    EXPECT_EQ(asked.prompts, 0);
 }
 
-TEST_F(HttpFetch, WrongKeychainEntryLeadsToThePromptAndADeclineToTheServersRefusal)
+TEST_F(HttpAuth, WrongKeychainEntryLeadsToThePromptAndADeclineToTheServersRefusal)
 {
-    requireBasicAuth(server);
-    fetcher.keychainLookup = [](const QString &) {
-        return std::optional<Credential>(Credential{QStringLiteral("reader"), QStringLiteral("outdated")});
-    };
-    Prompt prompt;
-    fetcher.retrieveCredentials = [&](const QString &, const std::optional<Credential> &proposed) {
-        ++prompt.calls;
-        prompt.proposed = proposed;
-        return std::optional<Credential>(); // declined
-    };
+    // Without hooks a challenge is declined.
     FetchError error;
+    EXPECT_FALSE(fetcher.dataFromURL(privateUrl(), false, &error));
+    EXPECT_EQ(error.code, 401);
+
+    keychain(reader("outdated"));
+    prompt(std::nullopt);
     HttpResponse response;
-    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/private")), false, &error, &response));
-    EXPECT_EQ(prompt.calls, 1);
-    ASSERT_TRUE(prompt.proposed);
-    EXPECT_EQ(prompt.proposed->password, QStringLiteral("outdated"));
+    EXPECT_FALSE(fetcher.dataFromURL(privateUrl(), false, &error, &response));
+    EXPECT_EQ(asked.prompts, 1);
+    ASSERT_TRUE(asked.proposed);
+    EXPECT_EQ(asked.proposed->password, QStringLiteral("outdated"));
     EXPECT_EQ(error.domain, QStringLiteral("HTTPResponseDomain"));
     EXPECT_EQ(error.code, 401);
     EXPECT_EQ(error.description, QStringLiteral("401 Unauthorized"));
     EXPECT_EQ(response.status, 401);
 }
 
-TEST_F(HttpFetch, WithoutHooksAChallengeIsDeclined)
+TEST_F(HttpAuth, PromptThatKeepsAnsweringWronglyIsAskedABoundedNumberOfTimes)
 {
-    requireBasicAuth(server);
+    prompt(reader("nope"));
     FetchError error;
-    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/private")), false, &error));
+    EXPECT_FALSE(fetcher.dataFromURL(privateUrl(), false, &error));
     EXPECT_EQ(error.code, 401);
-}
-
-TEST_F(HttpFetch, PromptThatKeepsAnsweringWronglyIsAskedABoundedNumberOfTimes)
-{
-    requireBasicAuth(server);
-    int prompts = 0;
-    fetcher.retrieveCredentials = [&](const QString &, const std::optional<Credential> &) {
-        ++prompts;
-        return std::optional<Credential>(Credential{QStringLiteral("reader"), QStringLiteral("nope")});
-    };
-    FetchError error;
-    EXPECT_FALSE(fetcher.dataFromURL(server.url(QStringLiteral("/private")), false, &error));
-    EXPECT_EQ(error.code, 401);
-    EXPECT_GE(prompts, 2);
-    EXPECT_LE(prompts, 5);
+    EXPECT_GE(asked.prompts, 2);
+    EXPECT_LE(asked.prompts, 5);
 }
 
 TEST(HttpKeychain, EntriesRoundTripAndMalformedOnesAreNone)
@@ -659,14 +617,11 @@ TEST_F(HttpFetch, FreshCachedResponseAnswersOnlyWhenTheCacheMay)
     ASSERT_TRUE(reloaded);
     EXPECT_EQ(*reloaded, QByteArray("<rss>v2</rss>"));
     EXPECT_EQ(server.requestCount(QStringLiteral("/cached.xml")), 2);
-}
 
-TEST_F(HttpFetch, UncacheableResponseIsAskedForEachTime)
-{
+    // What may not be stored is asked for each time.
     server.setResponse(QStringLiteral("/live.xml"), respond(200, "<rss/>", {{"Cache-Control", "no-store"}}));
-    const QUrl url = server.url(QStringLiteral("/live.xml"));
-    ASSERT_TRUE(fetcher.dataFromURL(url, true));
-    ASSERT_TRUE(fetcher.dataFromURL(url, true));
+    ASSERT_TRUE(fetcher.dataFromURL(server.url(QStringLiteral("/live.xml")), true));
+    ASSERT_TRUE(fetcher.dataFromURL(server.url(QStringLiteral("/live.xml")), true));
     EXPECT_EQ(server.requestCount(QStringLiteral("/live.xml")), 2);
 }
 
@@ -708,8 +663,6 @@ TEST_F(HttpFetch, ManyThreadsDownloadAtOnce)
     server.setResponse(QStringLiteral("/rss"), slow);
     constexpr int kThreads = 25;
     std::atomic<int> succeeded{0};
-    QElapsedTimer timer;
-    timer.start();
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back([&, i] {
@@ -721,8 +674,7 @@ TEST_F(HttpFetch, ManyThreadsDownloadAtOnce)
         thread.join();
     EXPECT_EQ(succeeded.load(), kThreads);
     EXPECT_EQ(server.requestCount(QStringLiteral("/rss")), kThreads);
-    EXPECT_GT(server.maxConcurrentRequests(), 10);
-    EXPECT_LT(timer.elapsed(), kThreads * 300 / 3); // far from one after the other
+    EXPECT_GT(server.maxConcurrentRequests(), 10); // far from one after the other
 }
 
 // --- Certificates -------------------------------------------------------------------------
@@ -762,12 +714,9 @@ const std::optional<SelfSigned> &selfSigned()
         const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
         const QString certificatePath = dir.filePath(QStringLiteral("cert.pem"));
         QProcess process;
-        process.start(openssl, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                                QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                                QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                                QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath,
-                                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                                QStringLiteral("/CN=corvane-test")});
+        process.start(openssl, QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                              "-subj /CN=corvane-test").split(u' ')
+                                   + QStringList{QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath});
         if (!process.waitForFinished(20000) || process.exitCode() != 0)
             return std::nullopt;
         QFile keyFile(keyPath);
@@ -939,10 +888,7 @@ TEST_F(HttpsFetch, PromptFromAPoolThreadRunsOnTheMainThread)
         data = fetcher.dataFromURL(at("127.0.0.5", tls->port()), false);
         done = true;
     });
-    QElapsedTimer timer;
-    timer.start();
-    while (!done && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    test::spinUntil([&] { return done.load(); }, 10000);
     download.join();
     ASSERT_TRUE(data);
     EXPECT_EQ(*data, QByteArray("secure"));

@@ -25,10 +25,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
 using namespace corvane;
+using namespace Qt::StringLiterals;
 using corvane::test::KeyedArchiveBuilder;
 using corvane::test::rawArray;
 using corvane::test::rawAsciiString;
@@ -47,41 +49,41 @@ QDateTime utc(int year, int month, int day, int hour = 0, int minute = 0, int se
 TEST(KeyedArchiveReader, ReadsFoundationValuesSubclassesAndCustomObjects)
 {
     KeyedArchiveBuilder archive;
-    const auto shared = archive.string(QStringLiteral("twice"));
-    const auto list = archive.array({shared, shared, archive.integer(-7), KeyedArchiveBuilder::kNull},
-                                    QStringLiteral("NSMutableArray"));
+    const auto shared = archive.string(u"twice"_s);
+    const auto list = archive.array({shared, shared, archive.value(qint64(-7)), KeyedArchiveBuilder::kNull},
+                                    u"NSMutableArray"_s);
     // A subclass of NSMutableArray is read as its first known class.
-    archive.classRef(QStringLiteral("FeedList"), {QStringLiteral("NSMutableArray"), QStringLiteral("NSArray"),
-                                                  QStringLiteral("NSObject")});
-    const auto ownList = archive.array({archive.boolean(true)}, QStringLiteral("FeedList"));
-    const auto thing = archive.object(QStringLiteral("Thing"),
-                                      {{QStringLiteral("count"), plist_new_uint(3)},
-                                       {QStringLiteral("label"), KeyedArchiveBuilder::uid(archive.mutableString(QStringLiteral("ünï")))}});
+    archive.classRef(u"FeedList"_s, {u"NSMutableArray"_s, u"NSArray"_s,
+                                                  u"NSObject"_s});
+    const auto ownList = archive.array({archive.value(true)}, u"FeedList"_s);
+    const auto thing = archive.object(u"Thing"_s,
+                                      {{u"count"_s, plist_new_uint(3)},
+                                       {u"label"_s, KeyedArchiveBuilder::uid(archive.mutableString(u"ünï"_s))}});
     const auto root = archive.dictionary({
-        {QStringLiteral("list"), list},
-        {QStringLiteral("own"), ownList},
-        {QStringLiteral("thing"), thing},
-        {QStringLiteral("real"), archive.value(2.5)},
-        {QStringLiteral("bytes"), archive.data(QByteArray("\x00\x01\xff", 3))},
-        {QStringLiteral("when"), archive.date(utc(2012, 3, 4, 5, 6, 7))},
-        {QStringLiteral("nested"), archive.value(QVariantMap{{QStringLiteral("flag"), false}})},
+        {u"list"_s, list},
+        {u"own"_s, ownList},
+        {u"thing"_s, thing},
+        {u"real"_s, archive.value(2.5)},
+        {u"bytes"_s, archive.value(QByteArray("\x00\x01\xff", 3))},
+        {u"when"_s, archive.date(utc(2012, 3, 4, 5, 6, 7))},
+        {u"nested"_s, archive.value(QVariantMap{{u"flag"_s, false}})},
     });
     archive.setRoot(root);
 
     const KeyedArchiveResult result = readKeyedArchive(archive.binary());
     ASSERT_TRUE(result.ok()) << result.error.toStdString();
     const QVariantMap map = result.root.toMap();
-    EXPECT_EQ(map.value(QStringLiteral("list")).toList(),
-              (QVariantList{QStringLiteral("twice"), QStringLiteral("twice"), qint64(-7), QVariant()}));
-    EXPECT_EQ(map.value(QStringLiteral("own")).toList(), (QVariantList{true}));
-    const QVariantMap custom = map.value(QStringLiteral("thing")).toMap();
-    EXPECT_EQ(custom.value(kKeyedArchiveClassNameKey).toString(), QStringLiteral("Thing"));
-    EXPECT_EQ(custom.value(QStringLiteral("count")).toLongLong(), 3);
-    EXPECT_EQ(custom.value(QStringLiteral("label")).toString(), QStringLiteral("ünï"));
-    EXPECT_EQ(map.value(QStringLiteral("real")).toDouble(), 2.5);
-    EXPECT_EQ(map.value(QStringLiteral("bytes")).toByteArray(), QByteArray("\x00\x01\xff", 3));
-    EXPECT_EQ(map.value(QStringLiteral("when")).toDateTime(), utc(2012, 3, 4, 5, 6, 7));
-    EXPECT_EQ(map.value(QStringLiteral("nested")).toMap().value(QStringLiteral("flag")), QVariant(false));
+    EXPECT_EQ(map.value(u"list"_s).toList(),
+              (QVariantList{u"twice"_s, u"twice"_s, qint64(-7), QVariant()}));
+    EXPECT_EQ(map.value(u"own"_s).toList(), (QVariantList{true}));
+    const QVariantMap custom = map.value(u"thing"_s).toMap();
+    EXPECT_EQ(custom.value(kKeyedArchiveClassNameKey).toString(), u"Thing"_s);
+    EXPECT_EQ(custom.value(u"count"_s).toLongLong(), 3);
+    EXPECT_EQ(custom.value(u"label"_s).toString(), u"ünï"_s);
+    EXPECT_EQ(map.value(u"real"_s).toDouble(), 2.5);
+    EXPECT_EQ(map.value(u"bytes"_s).toByteArray(), QByteArray("\x00\x01\xff", 3));
+    EXPECT_EQ(map.value(u"when"_s).toDateTime(), utc(2012, 3, 4, 5, 6, 7));
+    EXPECT_EQ(map.value(u"nested"_s).toMap().value(u"flag"_s), QVariant(false));
 }
 
 // Each damaged archive fails with a text, never a crash.
@@ -103,7 +105,7 @@ TEST(KeyedArchiveReader, HostileReferencesInsideTheArchiveFailCleanly)
         plist_t inner = plist_new_dict();
         plist_t objects = plist_new_array();
         plist_array_append_item(objects, KeyedArchiveBuilder::uid(loop));
-        plist_dict_set_item(inner, "$class", KeyedArchiveBuilder::uid(archive.classRef(QStringLiteral("NSArray"))));
+        plist_dict_set_item(inner, "$class", KeyedArchiveBuilder::uid(archive.classRef(u"NSArray"_s)));
         plist_dict_set_item(inner, "NS.objects", objects);
         archive.set(slot, inner);
         archive.setRoot(loop);
@@ -116,7 +118,7 @@ TEST(KeyedArchiveReader, HostileReferencesInsideTheArchiveFailCleanly)
     }
     {
         KeyedArchiveBuilder archive;
-        const auto notAClass = archive.string(QStringLiteral("NSArray"));
+        const auto notAClass = archive.string(u"NSArray"_s);
         plist_t odd = plist_new_dict();
         plist_dict_set_item(odd, "$class", KeyedArchiveBuilder::uid(notAClass));
         archive.setRoot(archive.add(odd));
@@ -125,24 +127,24 @@ TEST(KeyedArchiveReader, HostileReferencesInsideTheArchiveFailCleanly)
     {
         KeyedArchiveBuilder archive;
         plist_t keys = plist_new_array();
-        plist_array_append_item(keys, KeyedArchiveBuilder::uid(archive.string(QStringLiteral("k"))));
-        archive.setRoot(archive.object(QStringLiteral("NSDictionary"),
-                                       {{QStringLiteral("NS.keys"), keys}, {QStringLiteral("NS.objects"), plist_new_array()}}));
+        plist_array_append_item(keys, KeyedArchiveBuilder::uid(archive.string(u"k"_s)));
+        archive.setRoot(archive.object(u"NSDictionary"_s,
+                                       {{u"NS.keys"_s, keys}, {u"NS.objects"_s, plist_new_array()}}));
         expectFailure(archive.binary(), "1 keys and 0 values");
     }
     {
         KeyedArchiveBuilder archive;
-        archive.setRoot(archive.string(QStringLiteral("x")));
-        archive.overrideEntry(QStringLiteral("$archiver"), plist_new_string("SomethingElse"));
+        archive.setRoot(archive.string(u"x"_s));
+        archive.overrideEntry(u"$archiver"_s, plist_new_string("SomethingElse"));
         expectFailure(archive.binary(), "unknown archiver");
         KeyedArchiveBuilder noObjects;
-        noObjects.overrideEntry(QStringLiteral("$objects"), plist_new_string("none"));
+        noObjects.overrideEntry(u"$objects"_s, plist_new_string("none"));
         expectFailure(noObjects.binary(), "no $objects");
     }
     {
         // Each level refers twice to the one below: 2^40 values from 40 objects.
         KeyedArchiveBuilder archive;
-        auto level = archive.string(QStringLiteral("leaf"));
+        auto level = archive.string(u"leaf"_s);
         for (int i = 0; i < 40; ++i)
             level = archive.array({level, level});
         archive.setRoot(level);
@@ -150,7 +152,7 @@ TEST(KeyedArchiveReader, HostileReferencesInsideTheArchiveFailCleanly)
     }
     {
         KeyedArchiveBuilder archive;
-        auto level = archive.string(QStringLiteral("bottom"));
+        auto level = archive.string(u"bottom"_s);
         for (int i = 0; i < 300; ++i)
             level = archive.array({level});
         archive.setRoot(level);
@@ -198,8 +200,8 @@ TEST(KeyedArchiveReader, DamagedBinaryStructuresFailCleanly)
 TEST(KeyedArchiveReader, EveryTruncationAndRandomDamageOfARealArchiveIsHandled)
 {
     KeyedArchiveBuilder archive;
-    archive.setRoot(archive.array({archive.legacyItem({{QStringLiteral("title"), QStringLiteral("One")},
-                                                        {QStringLiteral("originalDate"), utc(2011, 1, 2)}},
+    archive.setRoot(archive.array({archive.legacyItem({{u"title"_s, u"One"_s},
+                                                        {u"originalDate"_s, utc(2011, 1, 2)}},
                                                        false, true, false, true)}));
     const QByteArray bytes = archive.binary();
     ASSERT_TRUE(readKeyedArchive(bytes).ok());
@@ -231,17 +233,17 @@ void captureLog(const QString &line)
     g_log.append(line);
 }
 
-const QString kA = QStringLiteral("http://alpha.example/rss");
-const QString kB = QStringLiteral("http://beta.example/rss");
-const QString kC = QStringLiteral("http://gamma.example/rss");
-const QString kD = QStringLiteral("http://delta.example/rss");
+const QString kA = u"http://alpha.example/rss"_s;
+const QString kB = u"http://beta.example/rss"_s;
+const QString kC = u"http://gamma.example/rss"_s;
+const QString kD = u"http://delta.example/rss"_s;
 
 QVariantMap feed(const QString &url, const QString &uuid, const QVariantMap &more = {})
 {
     QVariantMap configuration = more;
-    configuration.insert(QStringLiteral("url"), url);
+    configuration.insert(u"url"_s, url);
     if (!uuid.isEmpty())
-        configuration.insert(QStringLiteral("uuid"), uuid);
+        configuration.insert(u"uuid"_s, uuid);
     return configuration;
 }
 
@@ -255,15 +257,12 @@ protected:
         for (const QString &key : {kLegacyFeedsKey, kLegacyStarredKey, kLegacyKeywordsKey, kMigratedFromLegacyKey,
                                    kMigratedWithNoErrorKey})
             settings.removeValue(key);
-        settings.setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
+        settings.setValue(u"DefaultFeedsAlreadyCreated"_s, true);
         QDir caches(paths::cachesDir());
         for (const QString &name : caches.entryList(QDir::Files))
             caches.remove(name);
         DatasourceManager::legacyImport() = importLegacyDatastore;
-        {
-            std::lock_guard lock(g_logMutex);
-            g_log.clear();
-        }
+        clearLog();
         setLogSink(captureLog);
     }
 
@@ -288,9 +287,9 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    static QString itemFile(const QString &uuid) { return QDir(paths::cachesDir()).filePath(uuid + QStringLiteral(".db")); }
+    static QString itemFile(const QString &uuid) { return QDir(paths::cachesDir()).filePath(uuid + u".db"_s); }
 
-    static void writeItems(const QString &uuid, const QList<QVariantMap> &properties, const QList<QList<bool>> &flags)
+    static void writeItems(const QString &uuid, const QList<QVariantMap> &properties, const QList<QList<bool>> &flags = {})
     {
         KeyedArchiveBuilder archive;
         QList<KeyedArchiveBuilder::Ref> items;
@@ -298,7 +297,7 @@ protected:
             const QList<bool> f = flags.value(i, {false, false, false, false});
             items.append(archive.legacyItem(properties[i], f[0], f[1], f[2], f[3]));
         }
-        archive.setRoot(archive.array(items, QStringLiteral("NSMutableArray")));
+        archive.setRoot(archive.array(items, u"NSMutableArray"_s));
         ASSERT_TRUE(archive.write(itemFile(uuid)));
     }
 
@@ -308,7 +307,7 @@ protected:
     {
         QList<DataItem *> result;
         const QList<DataItem *> all = manager->contextMain()->fetchAs<DataItem>(
-            Query{Entity::DataItem, Predicate(), {{QStringLiteral("title"), true}}});
+            Query{Entity::DataItem, Predicate(), {{u"title"_s, true}}});
         for (DataItem *item : all)
             if (item->datasource() == datasource)
                 result.append(item);
@@ -318,21 +317,19 @@ protected:
     QList<Keyword *> keywords()
     {
         return manager->contextMain()->fetchAs<Keyword>(
-            Query{Entity::Keyword, Predicate(), {{QStringLiteral("position"), true}}});
+            Query{Entity::Keyword, Predicate(), {{u"position"_s, true}}});
     }
 
-    static QStringList logLines()
+    static void clearLog()
     {
         std::lock_guard lock(g_logMutex);
-        return g_log;
+        g_log.clear();
     }
 
     static bool logged(const QString &needle)
     {
-        for (const QString &line : logLines())
-            if (line.contains(needle))
-                return true;
-        return false;
+        std::lock_guard lock(g_logMutex);
+        return std::any_of(g_log.cbegin(), g_log.cend(), [&](const QString &line) { return line.contains(needle); });
     }
 
     std::unique_ptr<DatasourceManager> manager;
@@ -345,33 +342,27 @@ TEST_F(LegacyImport, SubscriptionsAndTheirItemFilesComeIntoTheStore)
 {
     Settings &settings = Settings::shared();
     settings.setValue(kLegacyFeedsKey,
-                      QVariantList{feed(kA, QStringLiteral("file-a"),
-                                        {{QStringLiteral("name"), QStringLiteral("Alpha")},
-                                         {QStringLiteral("customName"), QStringLiteral("My alpha")}}),
-                                   feed(kB, QStringLiteral("file-b"), {{QStringLiteral("enabled"), false}}),
-                                   feed(kC, QString(), {{QStringLiteral("enabled"), QStringLiteral("NO")}}),
+                      QVariantList{feed(kA, u"file-a"_s, {{u"name"_s, u"Alpha"_s}, {u"customName"_s, u"My alpha"_s}}),
+                                   feed(kB, u"file-b"_s, {{u"enabled"_s, false}}),
+                                   feed(kC, QString(), {{u"enabled"_s, u"NO"_s}}),
                                    // The same address again adds no second subscription.
-                                   feed(QStringLiteral("feed://alpha.example/rss"), QString())});
-    writeItems(QStringLiteral("file-a"),
-               {{{QStringLiteral("title"), QStringLiteral("A unread")},
-                 {QStringLiteral("description"), QStringLiteral("<p>text</p>")},
-                 {QStringLiteral("content:encoded"), QStringLiteral("<p>full text</p>")},
-                 {QStringLiteral("guid"), QStringLiteral("g-1")},
-                 {QStringLiteral("link"), QStringLiteral("  http://alpha.example/1\n")},
-                 {QStringLiteral("originalDate"), utc(2012, 3, 4, 5, 6, 7)},
-                 {QStringLiteral("parsedDate"), utc(2012, 3, 4, 6, 0, 0)},
-                 {QStringLiteral("enclosureUrl"), QStringLiteral("http://alpha.example/1.mp3")},
-                 {QStringLiteral("enclosureMime"), QStringLiteral("audio/mpeg")}},
-                {{QStringLiteral("title"), QStringLiteral("B read")}, {QStringLiteral("link"), QStringLiteral("http://alpha.example/ 2")}},
-                {{QStringLiteral("title"), QStringLiteral("C hidden")}}},
+                                   feed(u"feed://alpha.example/rss"_s, QString())});
+    writeItems(u"file-a"_s,
+               {{{u"title"_s, u"A unread"_s}, {u"description"_s, u"<p>text</p>"_s},
+                 {u"content:encoded"_s, u"<p>full text</p>"_s}, {u"guid"_s, u"g-1"_s},
+                 {u"link"_s, u"  http://alpha.example/1\n"_s}, {u"originalDate"_s, utc(2012, 3, 4, 5, 6, 7)},
+                 {u"parsedDate"_s, utc(2012, 3, 4, 6, 0, 0)}, {u"enclosureUrl"_s, u"http://alpha.example/1.mp3"_s},
+                 {u"enclosureMime"_s, u"audio/mpeg"_s}},
+                {{u"title"_s, u"B read"_s}, {u"link"_s, u"http://alpha.example/ 2"_s}},
+                {{u"title"_s, u"C hidden"_s}}},
                {{false, true, false, false}, {false, false, true, false}, {false, true, false, true}});
     start();
 
     const QList<Datasource *> all = sources();
     ASSERT_EQ(all.size(), 3);
     EXPECT_EQ(all[0]->url(), kA);
-    EXPECT_EQ(all[0]->name(), QStringLiteral("Alpha"));
-    EXPECT_EQ(all[0]->customName(), QStringLiteral("My alpha"));
+    EXPECT_EQ(all[0]->name(), u"Alpha"_s);
+    EXPECT_EQ(all[0]->customName(), u"My alpha"_s);
     EXPECT_EQ(all[0]->uuid(), Datasource::uuidForUrl(kA)) << "the legacy uuid only names the item file";
     EXPECT_TRUE(all[0]->enabled()) << "enabled when the key is absent";
     EXPECT_FALSE(all[1]->enabled());
@@ -381,51 +372,42 @@ TEST_F(LegacyImport, SubscriptionsAndTheirItemFilesComeIntoTheStore)
     const QList<DataItem *> alpha = items(all[0]);
     ASSERT_EQ(alpha.size(), 3);
     const DataItem *first = alpha[0];
-    EXPECT_EQ(first->itemDescription(), QStringLiteral("<p>text</p>"));
-    EXPECT_EQ(first->previewContent(), QStringLiteral("<p>full text</p>"));
-    EXPECT_EQ(first->guid(), QStringLiteral("g-1"));
-    EXPECT_EQ(first->link(), QStringLiteral("http://alpha.example/1"));
+    EXPECT_EQ(first->itemDescription(), u"<p>text</p>"_s);
+    EXPECT_EQ(first->previewContent(), u"<p>full text</p>"_s);
+    EXPECT_EQ(first->guid(), u"g-1"_s);
+    EXPECT_EQ(first->link(), u"http://alpha.example/1"_s);
     EXPECT_EQ(first->originalDate(), Date(utc(2012, 3, 4, 5, 6, 7).toSecsSinceEpoch()));
     EXPECT_EQ(first->parsedDate(), Date(utc(2012, 3, 4, 6).toSecsSinceEpoch()));
-    EXPECT_EQ(first->enclosureMime(), QStringLiteral("audio/mpeg"));
+    EXPECT_EQ(first->enclosureMime(), u"audio/mpeg"_s);
     EXPECT_FALSE(first->orderingDate().has_value());
     EXPECT_FALSE(first->isRead());
-    EXPECT_EQ(first->itemHash(), calculateHashFromTitleAndLink(QStringLiteral("A unread"), QStringLiteral("http://alpha.example/1")));
-    EXPECT_EQ(alpha[1]->link(), QStringLiteral("http://alpha.example/2")) << "a link that is no URL loses its spaces";
+    EXPECT_EQ(first->itemHash(), calculateHashFromTitleAndLink(u"A unread"_s, u"http://alpha.example/1"_s));
+    EXPECT_EQ(alpha[1]->link(), u"http://alpha.example/2"_s) << "a link that is no URL loses its spaces";
     EXPECT_TRUE(alpha[1]->isRead());
     EXPECT_TRUE(alpha[2]->isRead()) << "hidden but unread comes in as read";
     EXPECT_TRUE(items(all[1]).isEmpty()) << "no item file, no items";
 
-    EXPECT_FALSE(QFile::exists(itemFile(QStringLiteral("file-a"))));
+    EXPECT_FALSE(QFile::exists(itemFile(u"file-a"_s)));
     EXPECT_TRUE(settings.boolean(kMigratedFromLegacyKey));
     EXPECT_TRUE(settings.boolean(kMigratedWithNoErrorKey));
-    EXPECT_TRUE(logged(QStringLiteral("3 subscriptions, 3 items")));
+    EXPECT_TRUE(logged(u"3 subscriptions, 3 items"_s));
 }
 
 TEST_F(LegacyImport, StarredItemsFindTheirSubscriptionOrComeInWithout)
 {
     Settings &settings = Settings::shared();
-    settings.setValue(kLegacyFeedsKey, QVariantList{feed(kA, QStringLiteral("file-a"))});
-    writeItems(QStringLiteral("file-a"),
-               {{{QStringLiteral("title"), QStringLiteral("Kept")}, {QStringLiteral("guid"), QStringLiteral("g-1")}},
-                {{QStringLiteral("title"), QStringLiteral("No guid")}, {QStringLiteral("link"), QStringLiteral("http://alpha.example/n")}}},
-               {});
+    settings.setValue(kLegacyFeedsKey, QVariantList{feed(kA, u"file-a"_s)});
+    writeItems(u"file-a"_s, {{{u"title"_s, u"Kept"_s}, {u"guid"_s, u"g-1"_s}},
+                             {{u"title"_s, u"No guid"_s}, {u"link"_s, u"http://alpha.example/n"_s}}});
     settings.setValue(kLegacyStarredKey,
                       QVariantList{
-                          QVariantMap{{QStringLiteral("DataSourceUrl"), kA},
-                                      {QStringLiteral("guid"), QStringLiteral("g-1")},
-                                      {QStringLiteral("title"), QStringLiteral("Kept")}},
-                          QVariantMap{{QStringLiteral("DataSourceUrl"), kA},
-                                      {QStringLiteral("title"), QStringLiteral("No guid")},
-                                      {QStringLiteral("link"), QStringLiteral(" http://alpha.example/n ")}},
-                          QVariantMap{{QStringLiteral("DataSourceUrl"), kA},
-                                      {QStringLiteral("guid"), QStringLiteral("g-2")},
-                                      {QStringLiteral("title"), QStringLiteral("New star")},
-                                      {QStringLiteral("hidden"), true}},
-                          QVariantMap{{QStringLiteral("DataSourceUrl"), QStringLiteral("http://gone.example/rss")},
-                                      {QStringLiteral("title"), QStringLiteral("Orphan")},
-                                      {QStringLiteral("link"), QStringLiteral(" http://gone.example/1 ")},
-                                      {QStringLiteral("originalDate"), utc(2010, 5, 6)}},
+                          QVariantMap{{u"DataSourceUrl"_s, kA}, {u"guid"_s, u"g-1"_s}, {u"title"_s, u"Kept"_s}},
+                          QVariantMap{{u"DataSourceUrl"_s, kA}, {u"title"_s, u"No guid"_s},
+                                      {u"link"_s, u" http://alpha.example/n "_s}},
+                          QVariantMap{{u"DataSourceUrl"_s, kA}, {u"guid"_s, u"g-2"_s}, {u"title"_s, u"New star"_s},
+                                      {u"hidden"_s, true}},
+                          QVariantMap{{u"DataSourceUrl"_s, u"http://gone.example/rss"_s}, {u"title"_s, u"Orphan"_s},
+                                      {u"link"_s, u" http://gone.example/1 "_s}, {u"originalDate"_s, utc(2010, 5, 6)}},
                       });
     start();
 
@@ -433,21 +415,21 @@ TEST_F(LegacyImport, StarredItemsFindTheirSubscriptionOrComeInWithout)
     ASSERT_EQ(all.size(), 1);
     const QList<DataItem *> alpha = items(all[0]);
     ASSERT_EQ(alpha.size(), 3) << "items also in the file are starred there, not stored twice";
-    EXPECT_EQ(alpha[0]->title(), QStringLiteral("Kept"));
+    EXPECT_EQ(alpha[0]->title(), u"Kept"_s);
     EXPECT_TRUE(alpha[0]->isStarred());
     EXPECT_FALSE(alpha[0]->isRead());
-    EXPECT_EQ(alpha[1]->title(), QStringLiteral("New star"));
+    EXPECT_EQ(alpha[1]->title(), u"New star"_s);
     EXPECT_TRUE(alpha[1]->isStarred());
     EXPECT_TRUE(alpha[1]->isRead()) << "hidden counts as read";
     EXPECT_TRUE(alpha[2]->isStarred());
 
     const QList<DataItem *> orphans = items(nullptr);
     ASSERT_EQ(orphans.size(), 1);
-    EXPECT_EQ(orphans[0]->title(), QStringLiteral("Orphan"));
+    EXPECT_EQ(orphans[0]->title(), u"Orphan"_s);
     EXPECT_TRUE(orphans[0]->isStarred());
-    EXPECT_EQ(orphans[0]->link(), QStringLiteral("http://gone.example/1")) << "canonised on save";
+    EXPECT_EQ(orphans[0]->link(), u"http://gone.example/1"_s) << "canonised on save";
     EXPECT_EQ(orphans[0]->originalDate(), Date(utc(2010, 5, 6).toSecsSinceEpoch()));
-    EXPECT_TRUE(logged(QStringLiteral("4 starred items (1 without a subscription)")));
+    EXPECT_TRUE(logged(u"4 starred items (1 without a subscription)"_s));
 }
 
 TEST_F(LegacyImport, KeywordsJoinTheStoredOnesWithTheDefaultPastStamp)
@@ -457,11 +439,11 @@ TEST_F(LegacyImport, KeywordsJoinTheStoredOnesWithTheDefaultPastStamp)
     start();
     Context *background = manager->contextBackground();
     background->performBlockConfinedAndWait(
-        [background] { ASSERT_TRUE(KeywordHelper::insertKeywords({QStringLiteral("Qt")}, background, false)); });
+        [background] { ASSERT_TRUE(KeywordHelper::insertKeywords({u"Qt"_s}, background, false)); });
 
     settings.removeValue(kMigratedFromLegacyKey);
-    settings.setValue(kLegacyKeywordsKey, QStringList{QStringLiteral("linux"), QStringLiteral("Apple"),
-                                                      QStringLiteral("linux"), QString()});
+    settings.setValue(kLegacyKeywordsKey, QStringList{u"linux"_s, u"Apple"_s,
+                                                      u"linux"_s, QString()});
     start();
 
     QStringList names;
@@ -472,65 +454,62 @@ TEST_F(LegacyImport, KeywordsJoinTheStoredOnesWithTheDefaultPastStamp)
         else
             EXPECT_EQ(keyword->clock(), Clock::defaultPast());
     }
-    EXPECT_EQ(names, (QStringList{QStringLiteral("Qt"), QStringLiteral("linux"), QStringLiteral("Apple")}));
+    EXPECT_EQ(names, (QStringList{u"Qt"_s, u"linux"_s, u"Apple"_s}));
     EXPECT_TRUE(settings.boolean(kMigratedWithNoErrorKey));
 }
 
 TEST_F(LegacyImport, RunsOnceAndKeepsTheFirstRunDefaultsAway)
 {
     Settings &settings = Settings::shared();
-    settings.removeValue(QStringLiteral("DefaultFeedsAlreadyCreated"));
-    settings.setValue(kLegacyFeedsKey, QVariantList{feed(kA, QStringLiteral("file-a"))});
-    writeItems(QStringLiteral("file-a"), {{{QStringLiteral("title"), QStringLiteral("Only")}}}, {});
+    settings.removeValue(u"DefaultFeedsAlreadyCreated"_s);
+    settings.setValue(kLegacyFeedsKey, QVariantList{feed(kA, u"file-a"_s)});
+    writeItems(u"file-a"_s, {{{u"title"_s, u"Only"_s}}});
     start();
     ASSERT_EQ(sources().size(), 1) << "imported subscriptions count as existing ones";
-    EXPECT_TRUE(settings.boolean(QStringLiteral("DefaultFeedsAlreadyCreated")));
+    EXPECT_TRUE(settings.boolean(u"DefaultFeedsAlreadyCreated"_s));
     ASSERT_EQ(items(sources()[0]).size(), 1);
 
     // The legacy settings are still there, and a file appears again.
-    writeItems(QStringLiteral("file-a"), {{{QStringLiteral("title"), QStringLiteral("Again")}}}, {});
-    settings.setValue(kLegacyKeywordsKey, QStringList{QStringLiteral("late")});
-    {
-        std::lock_guard lock(g_logMutex);
-        g_log.clear();
-    }
+    writeItems(u"file-a"_s, {{{u"title"_s, u"Again"_s}}});
+    settings.setValue(kLegacyKeywordsKey, QStringList{u"late"_s});
+    clearLog();
     start();
     ASSERT_EQ(sources().size(), 1);
     EXPECT_EQ(items(sources()[0]).size(), 1);
     EXPECT_TRUE(keywords().isEmpty());
-    EXPECT_FALSE(logged(QStringLiteral("imported from the earlier data format")));
+    EXPECT_FALSE(logged(u"imported from the earlier data format"_s));
 }
 
 TEST_F(LegacyImport, DamagedItemFilesAndOddSettingsAreSkippedWithALogLine)
 {
     Settings &settings = Settings::shared();
     settings.setValue(kLegacyFeedsKey,
-                      QVariantList{feed(kA, QStringLiteral("cut")), feed(kB, QStringLiteral("loop")),
-                                   feed(kC, QStringLiteral("mixed")), feed(kD, QStringLiteral("../escape")),
-                                   QStringLiteral("not a dictionary"), feed(QStringLiteral("  "), QString())});
-    settings.setValue(kLegacyStarredKey, QStringLiteral("not a list"));
+                      QVariantList{feed(kA, u"cut"_s), feed(kB, u"loop"_s),
+                                   feed(kC, u"mixed"_s), feed(kD, u"../escape"_s),
+                                   u"not a dictionary"_s, feed(u"  "_s, QString())});
+    settings.setValue(kLegacyStarredKey, u"not a list"_s);
 
     KeyedArchiveBuilder valid;
-    valid.setRoot(valid.array({valid.legacyItem({{QStringLiteral("title"), QStringLiteral("x")}}, false, false, false, false)}));
+    valid.setRoot(valid.array({valid.legacyItem({{u"title"_s, u"x"_s}}, false, false, false, false)}));
     const QByteArray whole = valid.binary();
-    QFile cut(itemFile(QStringLiteral("cut")));
+    QFile cut(itemFile(u"cut"_s));
     ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
     cut.write(whole.left(whole.size() - 5));
     cut.close();
 
     KeyedArchiveBuilder loop;
     const auto slot = loop.reserve();
-    const auto item = loop.object(QStringLiteral("DataItem"), {{QStringLiteral("$0"), KeyedArchiveBuilder::uid(slot)}});
+    const auto item = loop.object(u"DataItem"_s, {{u"$0"_s, KeyedArchiveBuilder::uid(slot)}});
     loop.set(slot, KeyedArchiveBuilder::uid(item));
     loop.setRoot(loop.array({item}));
-    ASSERT_TRUE(loop.write(itemFile(QStringLiteral("loop"))));
+    ASSERT_TRUE(loop.write(itemFile(u"loop"_s)));
 
     KeyedArchiveBuilder mixed;
-    mixed.setRoot(mixed.array({mixed.string(QStringLiteral("stray")),
-                               mixed.legacyItem({{QStringLiteral("title"), QStringLiteral("Good")}}, false, false, true, false)}));
-    ASSERT_TRUE(mixed.write(itemFile(QStringLiteral("mixed"))));
+    mixed.setRoot(mixed.array({mixed.string(u"stray"_s),
+                               mixed.legacyItem({{u"title"_s, u"Good"_s}}, false, false, true, false)}));
+    ASSERT_TRUE(mixed.write(itemFile(u"mixed"_s)));
 
-    const QString outside = QDir(paths::cachesDir()).filePath(QStringLiteral("../escape.db"));
+    const QString outside = QDir(paths::cachesDir()).filePath(u"../escape.db"_s);
     ASSERT_TRUE(valid.write(outside));
 
     start();
@@ -539,18 +518,18 @@ TEST_F(LegacyImport, DamagedItemFilesAndOddSettingsAreSkippedWithALogLine)
     EXPECT_TRUE(items(all[0]).isEmpty());
     EXPECT_TRUE(items(all[1]).isEmpty());
     ASSERT_EQ(items(all[2]).size(), 1);
-    EXPECT_EQ(items(all[2])[0]->title(), QStringLiteral("Good"));
+    EXPECT_EQ(items(all[2])[0]->title(), u"Good"_s);
     EXPECT_TRUE(items(all[3]).isEmpty());
     EXPECT_TRUE(QFile::exists(outside)) << "a settings value cannot name a file outside the caches folder";
     QFile::remove(outside);
 
-    EXPECT_TRUE(logged(itemFile(QStringLiteral("cut")) + QStringLiteral(" skipped")));
-    EXPECT_TRUE(logged(itemFile(QStringLiteral("loop")) + QStringLiteral(" skipped: reference loop")));
-    EXPECT_TRUE(logged(QStringLiteral("1 entries are no items")));
-    EXPECT_TRUE(logged(QStringLiteral("\"../escape\" is no plain file name")));
-    EXPECT_TRUE(logged(QStringLiteral("legacy subscription that is no dictionary skipped")));
-    EXPECT_TRUE(logged(QStringLiteral("legacy subscription without an address skipped")));
-    EXPECT_TRUE(logged(QStringLiteral("\"starred\" is no list")));
+    EXPECT_TRUE(logged(itemFile(u"cut"_s) + u" skipped"_s));
+    EXPECT_TRUE(logged(itemFile(u"loop"_s) + u" skipped: reference loop"_s));
+    EXPECT_TRUE(logged(u"1 entries are no items"_s));
+    EXPECT_TRUE(logged(u"\"../escape\" is no plain file name"_s));
+    EXPECT_TRUE(logged(u"legacy subscription that is no dictionary skipped"_s));
+    EXPECT_TRUE(logged(u"legacy subscription without an address skipped"_s));
+    EXPECT_TRUE(logged(u"\"starred\" is no list"_s));
     EXPECT_TRUE(settings.boolean(kMigratedFromLegacyKey));
     EXPECT_FALSE(settings.boolean(kMigratedWithNoErrorKey)) << "the import had errors";
 }

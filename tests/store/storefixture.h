@@ -1,6 +1,8 @@
 #pragma once
 
 #include "store/context.h"
+#include "store/dataitem.h"
+#include "store/datasource.h"
 #include "store/objectstore.h"
 
 #include "base/dispatch.h"
@@ -12,6 +14,28 @@
 #include <memory>
 
 namespace corvane::test {
+
+// An enabled subscription to `url`, not yet saved.
+inline RSSDatasource *addSource(Context *context, const QString &url = QStringLiteral("http://a.org/rss"))
+{
+    auto *source = context->insert<RSSDatasource>();
+    source->setUrl(url);
+    source->setEnabled(true);
+    return source;
+}
+
+// An item of `source`, not yet saved; the link only when one is given.
+inline DataItem *addItem(Context *context, Datasource *source, const QString &title = QString(),
+                         const QString &link = QString())
+{
+    auto *item = context->insert<DataItem>();
+    item->setDatasource(source);
+    if (!title.isNull())
+        item->setTitle(title);
+    if (!link.isNull())
+        item->setLink(link);
+    return item;
+}
 
 // A real store file in a fresh folder, with one context on the main thread.
 class StoreFixture : public ::testing::Test

@@ -1,12 +1,12 @@
 #include "storefixture.h"
 
 #include "store/category.h"
-#include "store/dataitem.h"
-#include "store/datasource.h"
 
 #include "base/notificationcenter.h"
 
 using namespace corvane;
+using corvane::test::addItem;
+using corvane::test::addSource;
 using corvane::test::StoreFixture;
 
 namespace {
@@ -14,22 +14,24 @@ namespace {
 class ContextTest : public StoreFixture
 {
 protected:
-    RSSDatasource *addSource(Context *context, const QString &url)
+    // The rows of 600 saved items of one subscription, newest first.
+    QList<qint64> sixHundredRows(RSSDatasource *source)
     {
-        auto *source = context->insert<RSSDatasource>();
-        source->setUrl(url);
-        source->setEnabled(true);
-        return source;
-    }
-    DataItem *addItem(Context *context, Datasource *source, const QString &title)
-    {
-        auto *item = context->insert<DataItem>();
-        item->setDatasource(source);
-        item->setTitle(title);
-        item->setLink(QStringLiteral("http://example.org/") + title);
-        return item;
+        for (int i = 0; i < 600; ++i)
+            addItem(m_context.get(), source, QStringLiteral("item %1").arg(i));
+        EXPECT_TRUE(m_context->save());
+        QList<qint64> rows;
+        for (Record *record : m_context->fetch(Query{Entity::DataItem}))
+            rows.append(record->objectID().row);
+        std::reverse(rows.begin(), rows.end());
+        return rows;
     }
 };
+
+QString titleOf(Record *record)
+{
+    return static_cast<DataItem *>(record)->title();
+}
 
 } // namespace
 
@@ -67,7 +69,7 @@ TEST_F(ContextTest, SavedRecordsComeBackInAnotherContextWithTheirRelationships)
 
 TEST_F(ContextTest, TwoContextsChangingDifferentFieldsKeepBothChanges)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(m_context.get());
     ASSERT_TRUE(m_context->save());
     auto other = newContext();
     auto *copy = static_cast<Datasource *>(other->existingObject(source->objectID()));
@@ -128,7 +130,7 @@ TEST_F(ContextTest, DeletingASubscriptionDeletesItsItemsAndACategoryLeavesItsSub
 
 TEST_F(ContextTest, FetchesSeePendingChangesUnlessAskedNotTo)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(m_context.get());
     addItem(m_context.get(), source, QStringLiteral("saved"));
     ASSERT_TRUE(m_context->save());
     DataItem *pending = addItem(m_context.get(), source, QStringLiteral("pending"));
@@ -152,7 +154,7 @@ TEST_F(ContextTest, FetchesSeePendingChangesUnlessAskedNotTo)
 
 TEST_F(ContextTest, SavePostsWhatChangedAndWritesOnlyChangedColumns)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(m_context.get());
     DataItem *item = addItem(m_context.get(), source, QStringLiteral("t"));
     QList<SaveInfo> posted;
     ScopedObserver observer(NotificationCenter::defaultCenter(), kContextDidSaveNotification, m_context.get(),
@@ -184,7 +186,7 @@ TEST_F(ContextTest, SavePostsWhatChangedAndWritesOnlyChangedColumns)
 
 TEST_F(ContextTest, RefreshTurnsARecordIntoAFaultOrReloadsIt)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(m_context.get());
     ASSERT_TRUE(m_context->save());
     source->setName(QStringLiteral("unsaved"));
     m_context->refresh(source, false);
@@ -202,7 +204,7 @@ TEST_F(ContextTest, RefreshTurnsARecordIntoAFaultOrReloadsIt)
 
 TEST_F(ContextTest, LimitedFetchesMergeUnsavedRecordsIntoTheStoredOrder)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(m_context.get());
     for (int i = 0; i < 30; ++i)
         addItem(m_context.get(), source, QStringLiteral("s%1").arg(i, 2, 10, QLatin1Char('0')));
     ASSERT_TRUE(m_context->save());
@@ -222,7 +224,7 @@ TEST_F(ContextTest, LimitedFetchesMergeUnsavedRecordsIntoTheStoredOrder)
     ASSERT_EQ(everything.size(), 33);
     QStringList titles;
     for (Record *record : everything)
-        titles.append(static_cast<DataItem *>(record)->title());
+        titles.append(titleOf(record));
     QStringList expected = titles;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(titles, expected);
@@ -244,14 +246,8 @@ TEST_F(ContextTest, LimitedFetchesMergeUnsavedRecordsIntoTheStoredOrder)
 
 TEST_F(ContextTest, ObjectsWithRowsLoadsWhatIsMissingAndKeepsTheOrderGiven)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
-    QList<qint64> rows;
-    for (int i = 0; i < 600; ++i)
-        addItem(m_context.get(), source, QStringLiteral("item %1").arg(i));
-    ASSERT_TRUE(m_context->save());
-    for (Record *record : m_context->fetch(Query{Entity::DataItem}))
-        rows.append(record->objectID().row);
-    std::reverse(rows.begin(), rows.end());
+    auto *source = addSource(m_context.get());
+    const QList<qint64> rows = sixHundredRows(source);
 
     auto other = newContext();
     // One record loaded and changed, one a fault, the rest unknown to the context.
@@ -273,21 +269,14 @@ TEST_F(ContextTest, ObjectsWithRowsLoadsWhatIsMissingAndKeepsTheOrderGiven)
     EXPECT_EQ(records[7], changed);
     EXPECT_EQ(changed->title(), QStringLiteral("changed here"));
     EXPECT_EQ(records[300], fault);
-    EXPECT_EQ(static_cast<DataItem *>(records[42])->title(),
-              static_cast<DataItem *>(m_context->existingObject(ObjectID{Entity::DataItem, rows[42]}))->title());
+    EXPECT_EQ(titleOf(records[42]), titleOf(m_context->existingObject(ObjectID{Entity::DataItem, rows[42]})));
     EXPECT_EQ(static_cast<DataItem *>(records[42])->datasource()->objectID(), source->objectID());
 }
 
 TEST_F(ContextTest, FaultsWithRowsReadNothingUntilTouchedThenABatchAtATime)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
-    for (int i = 0; i < 600; ++i)
-        addItem(m_context.get(), source, QStringLiteral("item %1").arg(i));
-    ASSERT_TRUE(m_context->save());
-    QList<qint64> rows;
-    for (Record *record : m_context->fetch(Query{Entity::DataItem}))
-        rows.append(record->objectID().row);
-    std::reverse(rows.begin(), rows.end());
+    auto *source = addSource(m_context.get());
+    const QList<qint64> rows = sixHundredRows(source);
 
     auto other = newContext();
     auto *changed = static_cast<DataItem *>(other->existingObject(ObjectID{Entity::DataItem, rows[3]}));
@@ -304,7 +293,7 @@ TEST_F(ContextTest, FaultsWithRowsReadNothingUntilTouchedThenABatchAtATime)
     }
 
     // Touching one fills it and the faults after it, up to one batch.
-    EXPECT_EQ(static_cast<DataItem *>(records[10])->title(), QStringLiteral("item %1").arg(599 - 10));
+    EXPECT_EQ(titleOf(records[10]), QStringLiteral("item %1").arg(599 - 10));
     EXPECT_TRUE(records[9]->isFault());
     EXPECT_FALSE(records[10 + 255]->isFault());
     EXPECT_TRUE(records[10 + 256]->isFault());
@@ -317,27 +306,28 @@ TEST_F(ContextTest, FaultsWithRowsReadNothingUntilTouchedThenABatchAtATime)
     ASSERT_TRUE(m_context->save());
     const QList<Record *> newer = other->faultsWithRows(Entity::DataItem, rows.mid(590));
     EXPECT_EQ(newer[0], records[590]);
-    EXPECT_EQ(static_cast<DataItem *>(records[400])->title(), QString());
+    EXPECT_EQ(titleOf(records[400]), QString());
     EXPECT_TRUE(records[401]->isFault());
-    EXPECT_EQ(static_cast<DataItem *>(records[401])->title(), QStringLiteral("item %1").arg(599 - 401));
+    EXPECT_EQ(titleOf(records[401]), QStringLiteral("item %1").arg(599 - 401));
     EXPECT_TRUE(records[402]->isFault());
-    EXPECT_EQ(static_cast<DataItem *>(newer[1])->title(), QStringLiteral("item %1").arg(599 - 591));
+    EXPECT_EQ(titleOf(newer[1]), QStringLiteral("item %1").arg(599 - 591));
     // Turned back into a fault, a record lets its values go and reads them again.
     other->refresh(records[10], false);
     EXPECT_FALSE(records[10]->holdsValues());
-    EXPECT_EQ(static_cast<DataItem *>(records[10])->title(), QStringLiteral("item %1").arg(599 - 10));
+    EXPECT_EQ(titleOf(records[10]), QStringLiteral("item %1").arg(599 - 10));
     EXPECT_FALSE(newer[9]->isFault());
 }
 
 TEST_F(ContextTest, TextRoundTripsWhateverItHolds)
 {
-    auto *source = addSource(m_context.get(), QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(m_context.get());
     const QStringList texts{QStringLiteral("plain ASCII text"), QString::fromUtf8("Café crème, Straße, 東京"),
                             QString::fromUtf8("emoji 😀 and \xEF\xBF\xBD"), QString(), QStringLiteral(""),
                             QString(5000, u'x') + QString::fromUtf8("é")};
     QList<DataItem *> items;
     for (const QString &text : texts) {
-        DataItem *item = addItem(m_context.get(), source, text);
+        DataItem *item = addItem(m_context.get(), source);
+        item->setTitle(text);
         item->setItemDescription(text);
         items.append(item);
     }

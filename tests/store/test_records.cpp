@@ -26,10 +26,11 @@ class RecordsTest : public StoreFixture
 protected:
     RSSDatasource *addSource(const QString &url = QStringLiteral("http://a.org/rss"))
     {
-        auto *source = m_context->insert<RSSDatasource>();
-        source->setUrl(url);
-        source->setEnabled(true);
-        return source;
+        return test::addSource(m_context.get(), url);
+    }
+    DataItem *addItem(Datasource *source, const QString &title = QString(), const QString &link = QString())
+    {
+        return test::addItem(m_context.get(), source, title, link);
     }
 };
 
@@ -125,8 +126,7 @@ TEST_F(RecordsTest, SubscriptionNamesAndPositions)
     first->setLastUpdateDate(noon);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Updated at Jan 1[123], 2020,? \\d+:00:00\\W?[AP]M$"))
                     .match(first->infoString()).hasMatch()) << first->infoString().toStdString();
-    auto *item = m_context->insert<DataItem>();
-    item->setDatasource(first);
+    auto *item = addItem(first);
     item->setOriginalDate(noon);
     item->setOrderingDate(noon);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Jan 1[123], 2020$")).match(item->visibleDate(noon + 30 * 86400)).hasMatch())
@@ -146,17 +146,9 @@ TEST_F(RecordsTest, SubscriptionNamesAndPositions)
 TEST_F(RecordsTest, ItemHashAndLinkAreCanonisedOnSave)
 {
     auto *source = addSource();
-    auto *a = m_context->insert<DataItem>();
-    a->setDatasource(source);
-    a->setTitle(QStringLiteral("  Title \n"));
-    a->setLink(QStringLiteral("http://a.org/x \n"));
-    auto *b = m_context->insert<DataItem>();
-    b->setDatasource(source);
-    b->setTitle(QStringLiteral("Title"));
-    b->setLink(QStringLiteral("http://a.org/x"));
-    auto *broken = m_context->insert<DataItem>();
-    broken->setDatasource(source);
-    broken->setLink(QStringLiteral("http://a.org/a b"));
+    auto *a = addItem(source, QStringLiteral("  Title \n"), QStringLiteral("http://a.org/x \n"));
+    auto *b = addItem(source, QStringLiteral("Title"), QStringLiteral("http://a.org/x"));
+    auto *broken = addItem(source, QString(), QStringLiteral("http://a.org/a b"));
     ASSERT_TRUE(m_context->save());
     EXPECT_EQ(a->itemHash(), b->itemHash());
     EXPECT_EQ(a->itemHash(), calculateHashFromTitleAndLink(QStringLiteral("Title"), QStringLiteral("http://a.org/x")));
@@ -169,8 +161,7 @@ TEST_F(RecordsTest, ItemHashAndLinkAreCanonisedOnSave)
 
 TEST_F(RecordsTest, ReadStateTakesItsOwnStampAndAnnouncesRealChangesOnly)
 {
-    auto *item = m_context->insert<DataItem>();
-    item->setDatasource(addSource());
+    auto *item = addItem(addSource());
     ASSERT_TRUE(m_context->save());
     int posts = 0;
     ScopedObserver observer(NotificationCenter::defaultCenter(), kItemPropertiesChangedNotification, item,
@@ -194,9 +185,7 @@ TEST_F(RecordsTest, FlatteningAndVisibleTexts)
 {
     EXPECT_EQ(DataItem::flatten(QStringLiteral(" <b>AT&amp;T</b> <i>news</i> ")), QStringLiteral("AT&T news"));
     EXPECT_EQ(DataItem::flatten(QStringLiteral("a <unclosed")), QStringLiteral("a"));
-    auto *source = addSource(QStringLiteral("@someone"));
-    auto *item = m_context->insert<DataItem>();
-    item->setDatasource(source);
+    auto *item = addItem(addSource(QStringLiteral("@someone")));
     item->setItemDescription(QStringLiteral("<p>Only description</p>"));
     EXPECT_EQ(item->visibleTitle(), QStringLiteral("Only description"));
     item->setItemDescription(QStringLiteral("hi @bob, see #tag!"));

@@ -1,6 +1,4 @@
 #include "store/context.h"
-#include "store/dataitem.h"
-#include "store/datasource.h"
 #include "store/keyword.h"
 #include "store/keywordhelper.h"
 #include "store/objectstore.h"
@@ -20,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "spinuntil.h"
+#include "storefixture.h"
 
 #include <sqlite3.h>
 
@@ -27,6 +26,8 @@
 #include <csignal>
 
 using namespace corvane;
+using corvane::test::addItem;
+using corvane::test::addSource;
 
 namespace {
 
@@ -49,8 +50,7 @@ TEST_F(StoreManagerTest, BackgroundSavesReachTheMainContext)
 {
     auto stores = open();
     Context *main = stores->contextMain();
-    auto *source = main->insert<RSSDatasource>();
-    source->setUrl(QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(main);
     ASSERT_TRUE(main->save());
 
     QList<Record *> inserted;
@@ -61,11 +61,9 @@ TEST_F(StoreManagerTest, BackgroundSavesReachTheMainContext)
     const ObjectID sourceId = source->objectID();
     Context *background = stores->contextBackground();
     background->performBlockConfinedAndWait([&] {
-        auto *item = background->insert<DataItem>();
-        item->setDatasource(static_cast<Datasource *>(background->existingObject(sourceId)));
-        item->setTitle(QStringLiteral("from the background"));
-        auto *gone = background->insert<DataItem>();
-        gone->setDatasource(item->datasource());
+        auto *item = addItem(background, static_cast<Datasource *>(background->existingObject(sourceId)),
+                             QStringLiteral("from the background"));
+        auto *gone = addItem(background, item->datasource());
         ASSERT_TRUE(background->save());
         // Saved, the background's copy lets its values go and reads them again.
         EXPECT_FALSE(item->holdsValues());
@@ -86,11 +84,7 @@ TEST_F(StoreManagerTest, AThirdContextOnItsOwnQueueTakesPartInMerging)
 {
     auto stores = open();
     Context *main = stores->contextMain();
-    auto *source = main->insert<RSSDatasource>();
-    source->setUrl(QStringLiteral("http://a.org/rss"));
-    auto *item = main->insert<DataItem>();
-    item->setDatasource(source);
-    item->setTitle(QStringLiteral("first"));
+    auto *item = addItem(main, addSource(main), QStringLiteral("first"));
     ASSERT_TRUE(main->save());
 
     dispatch::SerialQueue syncQueue(QStringLiteral("org.corvane.test-sync"));
@@ -133,16 +127,11 @@ TEST_F(StoreManagerTest, RecordsDeletedElsewhereAreFreedOnceTheMergeHasBeenAnnou
 {
     auto stores = open();
     Context *main = stores->contextMain();
-    auto *source = main->insert<RSSDatasource>();
-    source->setUrl(QStringLiteral("http://a.org/rss"));
+    auto *source = addSource(main);
     QList<ObjectID> ids;
     QList<DataItem *> items;
-    for (int i = 0; i < 50; ++i) {
-        auto *item = main->insert<DataItem>();
-        item->setDatasource(source);
-        item->setTitle(QStringLiteral("item %1").arg(i));
-        items.append(item);
-    }
+    for (int i = 0; i < 50; ++i)
+        items.append(addItem(main, source, QStringLiteral("item %1").arg(i)));
     ASSERT_TRUE(main->save());
     for (DataItem *item : items)
         ids.append(item->objectID());
@@ -177,13 +166,9 @@ TEST_F(StoreManagerTest, KeywordEditsReMarkTheBackgroundsItems)
     auto stores = open();
     Context *main = stores->contextMain();
     Context *background = stores->contextBackground();
-    auto *source = main->insert<RSSDatasource>();
-    source->setUrl(QStringLiteral("http://a.org/rss"));
-    for (const char *title : {"alpha story", "beta story"}) {
-        auto *item = main->insert<DataItem>();
-        item->setDatasource(source);
-        item->setTitle(QString::fromLatin1(title));
-    }
+    auto *source = addSource(main);
+    for (const char *title : {"alpha story", "beta story"})
+        addItem(main, source, QString::fromLatin1(title));
     ASSERT_TRUE(main->save());
 
     std::atomic<int> remarkings{0};
@@ -232,8 +217,7 @@ TEST_F(StoreManagerTest, TwoWritersWithinTheDelayMakeOneSave)
                             [&](const Notification &) { ++saves; });
     for (int writer = 0; writer < 2; ++writer)
         background->performBlockConfinedAndWait([&] {
-            auto *source = background->insert<RSSDatasource>();
-            source->setUrl(QStringLiteral("http://w%1.org/rss").arg(writer));
+            addSource(background, QStringLiteral("http://w%1.org/rss").arg(writer));
             stores->processChangesFromContext(background);
         });
     stores->waitForPendingCommit();
@@ -301,7 +285,7 @@ TEST_F(StoreManagerTest, ScrollingHoldsBackCommits)
     stores->deferProcessing();
     QThread::msleep(100); // the deferral takes the token on its own queue
     background->performBlockConfinedAndWait([&] {
-        background->insert<RSSDatasource>()->setUrl(QStringLiteral("http://a.org/rss"));
+        addSource(background);
         stores->processChangesFromContext(background);
     });
     QThread::msleep(800);
@@ -336,13 +320,9 @@ TEST_F(StoreManagerTest, SnapshotKeepsSubscriptionsButNoItems)
 {
     auto stores = open();
     Context *main = stores->contextMain();
-    auto *source = main->insert<RSSDatasource>();
-    source->setUrl(QStringLiteral("http://a.org/rss"));
-    for (int i = 0; i < 250; ++i) {
-        auto *item = main->insert<DataItem>();
-        item->setDatasource(source);
-        item->setTitle(QString::number(i));
-    }
+    auto *source = addSource(main);
+    for (int i = 0; i < 250; ++i)
+        addItem(main, source, QString::number(i));
     ASSERT_TRUE(main->save());
     stores->today = [] { return QDate(2026, 3, 4); };
     std::atomic<bool> cleaned{false};
