@@ -113,8 +113,9 @@ TEST_F(HttpFetch, ErrorStatusesNameTheStatusAndOnlyA404KeepsItsBody)
         HttpResponse response;
         const auto data = fetcher.dataFromURL(server.url(QLatin1String(row.path)), false, &error, &response);
         EXPECT_EQ(data.has_value(), row.bodyKept);
-        if (data)
+        if (data) {
             EXPECT_EQ(*data, row.body);
+        }
         EXPECT_EQ(error.domain, QStringLiteral("HTTPResponseDomain"));
         EXPECT_EQ(error.code, row.status);
         EXPECT_EQ(error.description, QLatin1String(row.description));
