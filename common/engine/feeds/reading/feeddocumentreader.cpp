@@ -156,8 +156,11 @@ FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, 
         [[fallthrough]];
     case PathKind::RssChannel:
     case PathKind::RdfChannel:
-        if (name == u"item")
-            return PathKind::Item;
+    case PathKind::Feed: {
+        // The channel's fields are named alike in RSS, RDF and Atom; only the items differ.
+        const bool atom = parent == PathKind::Feed;
+        if (atom ? name == u"entry" : name == u"item")
+            return atom ? PathKind::AtomEntry : PathKind::Item;
         if (name == u"title")
             return PathKind::ChannelTitle;
         if (name == u"link")
@@ -167,16 +170,7 @@ FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, 
         if (parent == PathKind::RdfChannel && name == u"items")
             return PathKind::RdfItems;
         break;
-    case PathKind::Feed:
-        if (name == u"entry")
-            return PathKind::AtomEntry;
-        if (name == u"title")
-            return PathKind::ChannelTitle;
-        if (name == u"link")
-            return PathKind::ChannelLink;
-        if (name == u"image")
-            return PathKind::ChannelImage;
-        break;
+    }
     case PathKind::ChannelImage:
         if (name == u"url")
             return PathKind::ChannelImageUrl;
