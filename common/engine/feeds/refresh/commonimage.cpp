@@ -52,11 +52,6 @@ CommonImage::CommonImage(QByteArray archive)
 {
 }
 
-bool CommonImage::decoderAvailable()
-{
-    return decoder() != nullptr;
-}
-
 std::optional<CommonImage> CommonImage::fromBytes(const QByteArray &bytes)
 {
     const imagecodec::DecodeFunction decode = bytes.isEmpty() ? nullptr : decoder();

@@ -26,9 +26,6 @@ public:
     bool hasImage() const { return !m_archive.isEmpty(); }
     QByteArray archive() const { return m_archive; } // TIFF bytes of the image, empty when none
 
-    // False when the codec module could not be loaded (then nothing decodes).
-    static bool decoderAvailable();
-
 private:
     explicit CommonImage(QByteArray archive);
 
