@@ -1,7 +1,11 @@
 // Shared main of the test programs: a Qt application object for event loops
-// and queues, and a private CORVANE_HOME so no test can touch the user's files.
+// and queues (a widget application for the programs that test widgets), and a
+// private CORVANE_HOME so no test can touch the user's files.
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#ifdef CORVANE_WIDGET_TESTS
+#include <QApplication>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -9,7 +13,11 @@ int main(int argc, char **argv)
 {
     QTemporaryDir home;
     qputenv("CORVANE_HOME", home.path().toLocal8Bit());
+#ifdef CORVANE_WIDGET_TESTS
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
