@@ -1,6 +1,7 @@
 // corvanectl: the command-line front end of the Corvane engine.
 #include "cli.h"
 
+#include "base/launchoptions.h"
 #include "base/settings.h"
 #include "base/settingsdefaults.h"
 #include "feeds/refresh/datasourcemanager.h"
@@ -15,13 +16,6 @@ using namespace corvane::cli;
 
 namespace {
 
-const char kOptions[] = R"(Options:
-  --home DIR           keep every file below DIR (same as CORVANE_HOME)
-  --no-default-feeds   do not create the first-run subscriptions and keywords
-  --assume-online      refresh without asking whether the network is reachable
-  --set KEY=VALUE      store a setting before running the command
-  -h, --help           show this text; COMMAND --help shows a command's help
-)";
 
 QList<Command> allCommands()
 {
@@ -30,7 +24,9 @@ QList<Command> allCommands()
 
 QString usage()
 {
-    QString text = QStringLiteral("Usage: corvanectl [OPTIONS] COMMAND [ARGS]\n\n") + QString::fromUtf8(kOptions)
+    QString text = QStringLiteral("Usage: corvanectl [OPTIONS] COMMAND [ARGS]\n\nOptions:\n")
+        + LaunchOptions::helpText().replace(QStringLiteral("show this text"),
+                                            QStringLiteral("show this text; COMMAND --help shows a command's help"))
         + QStringLiteral("\nCommands:\n");
     for (const Command &command : allCommands())
         text += QStringLiteral("  %1\n").arg(QString::fromUtf8(command.synopsis));
@@ -133,48 +129,23 @@ bool takeFlag(QStringList &args, const QString &name)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-
-    QStringList presets;
-    bool noDefaultFeeds = false;
-    bool assumeOnline = false;
-    while (!args.isEmpty() && args.first().startsWith(u'-')) {
-        const QString option = args.takeFirst();
-        if (option == u"-h" || option == u"--help") {
-            out() << usage();
-            return 0;
-        }
-        if (option == u"--no-default-feeds") {
-            noDefaultFeeds = true;
-            continue;
-        }
-        if (option == u"--assume-online") {
-            assumeOnline = true;
-            continue;
-        }
-        if (option != u"--home" && option != u"--set")
-            return globalUsageError(QStringLiteral("unknown option %1").arg(option));
-        if (args.isEmpty())
-            return globalUsageError(QStringLiteral("option %1 needs a value").arg(option));
-        if (option == u"--home")
-            qputenv("CORVANE_HOME", args.takeFirst().toLocal8Bit());
-        else
-            presets.append(args.takeFirst());
+    QString error;
+    const std::optional<LaunchOptions> options = LaunchOptions::parse(app.arguments().mid(1), &error);
+    if (!options)
+        return globalUsageError(error);
+    if (options->help) {
+        out() << usage();
+        return 0;
     }
+    QStringList args = options->rest;
     if (args.isEmpty())
         return globalUsageError(QStringLiteral("no command given"));
 
+    options->applyHome();
     Settings &settings = Settings::shared();
     applyStartUpSettings(settings);
-    for (const QString &preset : std::as_const(presets)) {
-        const qsizetype eq = preset.indexOf(u'=');
-        if (eq <= 0)
-            return globalUsageError(QStringLiteral("--set needs KEY=VALUE, got %1").arg(preset));
-        settings.setValue(preset.left(eq), preset.mid(eq + 1));
-    }
-    if (noDefaultFeeds)
-        settings.setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
-    if (assumeOnline)
+    options->applySettings(settings);
+    if (options->assumeOnline)
         platform::setAssumeReachable(true);
 
     const QString name = args.takeFirst();

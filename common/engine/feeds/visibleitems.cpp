@@ -37,18 +37,14 @@ Query listQuery(const Predicate &predicate, const QList<SortDescriptor> &sort)
     return query;
 }
 
-// Applies the per-subscription limits to fetched items, in their order;
-// with `dropGone`, items the context no longer has drop out first (a
-// fetch delivered later may hold such items).
-QList<DataItem *> filterVisible(const QList<DataItem *> &items, Context *context, Date now, bool dropGone)
+// Applies the per-subscription limits to fetched items, in their order.
+QList<DataItem *> filterVisible(const QList<DataItem *> &items, Date now)
 {
     const int timeStamp = describe(Entity::DataItem).indexOf(DataItem::timeStampKey());
     struct Limits { qint32 count; Date cutOff; qint32 seen; };
     QHash<ObjectID, Limits> bySource;
     QList<DataItem *> visible;
     for (DataItem *item : items) {
-        if (dropGone && !context->existingObject(item->objectID()))
-            continue;
         if (item->isStarred()) {
             visible.append(item);
             continue;
@@ -369,17 +365,19 @@ qint64 visibleDataItemsCount(const Predicate &predicate, Context *context, Date 
 QList<DataItem *> visibleDataItemsByFetch(const Predicate &predicate, const QList<SortDescriptor> &sort,
                                           Context *context, Date now)
 {
-    return filterVisible(context->fetchAs<DataItem>(listQuery(predicate, sort)), context, now, false);
+    return filterVisible(context->fetchAs<DataItem>(listQuery(predicate, sort)), now);
 }
 
-void visibleDataItemsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
-                               std::function<void(QList<DataItem *>)> block)
+void visibleDataItemIdsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
+                                 std::function<void(QList<ObjectID>)> block)
 {
     CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
-    QList<DataItem *> fetched = context->fetchAs<DataItem>(listQuery(predicate, sort));
-    dispatch::main().async([fetched = std::move(fetched), context, block = std::move(block)] {
-        block(filterVisible(fetched, context, currentDate(), true));
-    });
+    QList<ObjectID> ids;
+    const QList<DataItem *> items = visibleDataItems(predicate, sort, context);
+    ids.reserve(items.size());
+    for (const DataItem *item : items)
+        ids.append(item->objectID());
+    dispatch::main().async([ids = std::move(ids), block = std::move(block)] { block(ids); });
 }
 
 qint64 countForItemFromBackground(StoreManager &stores, const Record *record, bool onlyToday,

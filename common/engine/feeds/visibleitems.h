@@ -34,10 +34,11 @@ qint64 visibleDataItemsCount(const Predicate &predicate, Context *context, Date 
 // stores; the bar uses visibleDataItems().
 QList<DataItem *> visibleDataItemsByFetch(const Predicate &predicate, const QList<SortDescriptor> &sort,
                                           Context *context, Date now = currentDate());
-// Fetches on the caller's queue (the main context's), then filters and
-// delivers on the main queue.
-void visibleDataItemsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
-                               std::function<void(QList<DataItem *>)> block);
+// The identifiers of visibleDataItems() of the main context, found at once
+// and delivered later on the main queue. Identifiers, not records: a merge
+// may free a record before the delivery runs.
+void visibleDataItemIdsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
+                                 std::function<void(QList<ObjectID>)> block);
 
 // The unread visible items of a category or a subscription (or, for any
 // other record or none, of everything), counted in the background context on

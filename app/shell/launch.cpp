@@ -1,0 +1,101 @@
+#include "launch.h"
+
+#include "urlhandler.h"
+
+#include "platform/singleinstance.h"
+#include "ticker/enginebridge.h"
+#include "ticker/mainwindowcontroller.h"
+
+#include "base/launchoptions.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/settingsdefaults.h"
+#include "feeds/refresh/datasourcemanager.h"
+#include "platform/reachability.h"
+#include "platform/systemwake.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTextStream>
+
+namespace corvane::desktop {
+
+namespace {
+
+const QStringList kIdentifiers{QStringLiteral("org.corvane.Corvane"), QStringLiteral("org.corvane.CorvaneNext")};
+
+QString usage()
+{
+    return QStringLiteral("Usage: corvane [OPTIONS] [URL...]\n\n"
+                          "Shows the newest items of your subscriptions in a bar at the screen edge.\n"
+                          "URLs (feed: links or web addresses) are subscribed to.\n\nOptions:\n")
+           + LaunchOptions::helpText();
+}
+
+} // namespace
+
+void chooseWindowSystem()
+{
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")
+        && qEnvironmentVariableIsSet("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+int launch(QApplication &app)
+{
+    QString error;
+    const std::optional<LaunchOptions> options = LaunchOptions::parse(app.arguments().mid(1), &error);
+    if (!options) {
+        QTextStream(stderr) << "corvane: " << error << "\n\n" << usage();
+        return 2;
+    }
+    if (options->help) {
+        QTextStream(stdout) << usage();
+        return 0;
+    }
+    options->applyHome();
+
+    SingleInstance instance(kIdentifiers, paths::configDir());
+    if (instance.handOffToRunningInstance(options->rest)) {
+        logLine(QStringLiteral("An instance of Corvane is already running."));
+        return 0;
+    }
+    if (!instance.listen(&error)) {
+        // Two starts at once: the other one won.
+        if (instance.handOffToRunningInstance(options->rest)) {
+            logLine(QStringLiteral("An instance of Corvane is already running."));
+            return 0;
+        }
+        logLine(QStringLiteral("Links from later starts cannot be received: %1").arg(error));
+    }
+
+    Settings &settings = Settings::shared();
+    applyStartUpSettings(settings);
+    options->applySettings(settings);
+    if (options->assumeOnline)
+        platform::setAssumeReachable(true);
+
+    DatasourceManager engine(DatasourceManager::Options{});
+    if (!engine.isOpen()) {
+        const QString reason = engine.openErrorText();
+        logLine(reason);
+        QMessageBox::critical(nullptr, QStringLiteral("Corvane"), reason);
+        return 1;
+    }
+    platform::startWatchingSystemWake();
+
+    EngineBridge bridge(settings);
+    MainWindowController controller(engine, bridge, settings, MainWindowController::Options{});
+    controller.show();
+
+    QObject::connect(&instance, &SingleInstance::urlsReceived, &controller,
+                     [&engine](const QStringList &urls) { handleUrls(engine, urls); });
+    handleUrls(engine, options->rest);
+
+    const int status = app.exec();
+    engine.waitForRefreshes();
+    return status;
+}
+
+} // namespace corvane::desktop
