@@ -14,6 +14,8 @@ packages=(
   # test tools: certificates for the TLS cases, a private bus for the wake case, timing for bench/refresh_bench
   openssl dbus time bc python3
   newsboat python3-feedparser  # the peers bench/compare/run.sh measures against
+  # the screenshot check (scripts/gui-check.sh): an X server, a window manager, X tools
+  xvfb openbox x11-utils xauth xdotool imagemagick
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )

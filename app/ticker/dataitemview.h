@@ -72,6 +72,10 @@ public:
     bool isArrowOnLeft() const;
     QRect imageRect() const;
 
+    // What the entry shows as title and source line.
+    const QString &titleText() const { return m_content.title; }
+    const QString &sourceText() const { return m_content.source; }
+
     qreal shownAlpha() const { return m_shownAlpha; }
     void setShownAlpha(qreal alpha);
     qreal textAlpha() const { return m_textAlpha; }

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Starts the bar as a user sees it and checks how it sits on the screen:
+# under Xvfb with a real window manager (openbox), on a home filled from a
+# feed server on 127.0.0.1. Checks with xprop that the bar is a dock window
+# with a strut of its width at the left edge and spans the screen height,
+# then saves a screenshot (docs/screenshots/bar.png unless given).
+#   scripts/gui-check.sh [SCREENSHOT.png]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+shot=${1:-$root/docs/screenshots/bar.png}
+build=${CORVANE_BUILD_DIR:-build}
+
+bash scripts/setup.sh
+if [ ! -x "$build/app/shell/corvane" ] || [ ! -x "$build/tools/corvanectl/corvanectl" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" --target corvane corvanectl
+fi
+corvane=$root/$build/app/shell/corvane
+ctl=$root/$build/tools/corvanectl/corvanectl
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "gui-check: $*" >&2; exit 1; }
+
+# A feed server with three feeds and their icons.
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+base="http://127.0.0.1:$port"
+python3 scripts/gui/makefeeds.py "$work/www" "$base"
+convert -size 32x32 xc:'#d9542b' "$work/www/favicon.ico" 2>/dev/null || true
+(cd "$work/www" && exec python3 -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
+pids+=($!)
+for _ in $(seq 50); do
+  python3 -c "import urllib.request,sys; urllib.request.urlopen(sys.argv[1], timeout=1)" "$base/city.xml" 2>/dev/null && break
+  sleep 0.1
+done
+
+home="$work/home"
+for feed in city science tech; do
+  "$ctl" --home "$home" --no-default-feeds add "$base/$feed.xml" >/dev/null
+done
+"$ctl" --home "$home" --assume-online refresh >/dev/null || fail "the refresh of the local feeds failed"
+
+# A private X server with a window manager.
+display=:$(( 90 + RANDOM % 100 ))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xprop -root >/dev/null 2>&1 && break; sleep 0.1; done
+openbox --sm-disable >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export QTWEBENGINE_CHROMIUM_FLAGS="--no-sandbox --disable-gpu"
+"$corvane" --home "$home" --assume-online --set BarWidth=280 >"$work/corvane.log" 2>&1 &
+pids+=($!)
+
+window=""
+for _ in $(seq 100); do
+  window=$(xdotool search --classname corvane 2>/dev/null | head -1 || true)
+  [ -n "$window" ] && xprop -id "$window" _NET_WM_STRUT_PARTIAL 2>/dev/null | grep -q '=' && break
+  sleep 0.1
+done
+[ -n "$window" ] || { cat "$work/corvane.log" >&2; fail "no bar window appeared"; }
+
+type=$(xprop -id "$window" _NET_WM_WINDOW_TYPE)
+echo "$type" | grep -q '_NET_WM_WINDOW_TYPE_DOCK' || fail "the bar is no dock window: $type"
+strut=$(xprop -id "$window" _NET_WM_STRUT_PARTIAL | sed 's/.*= //')
+IFS=', ' read -r -a s <<<"$strut"
+[ "${s[0]}" = 280 ] || fail "the strut does not reserve the bar's width at the left edge: $strut"
+[ "${s[1]}" = 0 ] && [ "${s[2]}" = 0 ] && [ "${s[3]}" = 0 ] || fail "the strut reserves other edges: $strut"
+[ "${s[4]}" = 0 ] && [ "${s[5]}" = 799 ] || fail "the strut does not span the screen height: $strut"
+geometry=$(xdotool getwindowgeometry "$window")
+echo "$geometry" | grep -q 'Position: 0,0' || fail "the bar is not at the left edge: $geometry"
+echo "$geometry" | grep -q 'Geometry: 280x800' || fail "the bar does not span the screen height: $geometry"
+
+# Let the items come in and the pictures load, then take the picture.
+sleep 3
+mkdir -p "$(dirname "$shot")"
+import -window root -crop 640x800+0+0 "$shot"
+echo "gui-check: dock window $window, strut $strut, $geometry"
+echo "gui-check: screenshot in $shot"
