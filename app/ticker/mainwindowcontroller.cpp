@@ -407,6 +407,9 @@ void MainWindowController::tick()
             if (!atTop && !starred(id))
                 m_invisibleList.prepend(id);
             m_adapter->removeNewAndReorderInPlace();
+            // The sorted insertion changed the adapter's list: the rebuild
+            // must take it, or the item would show only at the next reload.
+            m_adapter->setNeedsRefreshButNoReload();
             rebuildViews(false);
         }
         if (m_adapter->hasNew()) {

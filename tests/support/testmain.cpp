@@ -14,6 +14,10 @@ int main(int argc, char **argv)
     QTemporaryDir home;
     qputenv("CORVANE_HOME", home.path().toLocal8Bit());
 #ifdef CORVANE_WIDGET_TESTS
+    // Widgets draw offscreen unless a test asks for a display (also when
+    // CTest lists the tests without the environment of their runs).
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 #else
     QCoreApplication app(argc, argv);

@@ -20,6 +20,7 @@ protected:
     {
         TickerFixture::SetUp();
         m_source = addSource(QStringLiteral("http://a.org/rss"), QStringLiteral("Alpha"));
+        settings().setValue(QStringLiteral("limit"), 1000);
     }
 
     std::unique_ptr<MainWindowController> makeController()
@@ -54,6 +55,7 @@ protected:
     // Waiting items for a subscription already shown this run.
     QList<ObjectID> arrive(int count, int firstAge = 0, bool starred = false)
     {
+        static_cast<Datasource *>(main()->existingObject(m_source))->setWasDisplayed(true);
         QList<ItemSpec> specs;
         for (int i = 0; i < count; ++i)
             specs.append({QStringLiteral("new %1").arg(i), double(firstAge + i), false, starred});
