@@ -14,6 +14,10 @@ int main(int argc, char **argv)
     QTemporaryDir home;
     qputenv("CORVANE_HOME", home.path().toLocal8Bit());
 #ifdef CORVANE_WIDGET_TESTS
+    // Widget tests never open windows on the user's display, also when run
+    // outside CTest (test discovery at build time runs them bare).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 #else
     QCoreApplication app(argc, argv);
