@@ -76,7 +76,11 @@ TEST_F(SingleInstanceTest, HandsUrlsToTheListeningInstance)
     SingleInstance running({kIdentifier}, m_scope);
     QString error;
     ASSERT_TRUE(running.listen(&error)) << error.toStdString();
-    EXPECT_TRUE(running.socketName(kIdentifier).startsWith(m_runtime.path()));
+    const QString socket = running.socketName(kIdentifier);
+    EXPECT_TRUE(socket.startsWith(m_runtime.path()));
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    EXPECT_EQ(QFile::permissions(socket) & others, QFile::Permissions()) << "only the user may connect";
 
     QStringList many;
     for (int i = 0; i < 500; ++i)

@@ -9,6 +9,9 @@
 
 #include <cstdlib>
 
+#include <signal.h>
+#include <sys/prctl.h>
+
 namespace corvane::test {
 
 namespace {
@@ -16,6 +19,12 @@ namespace {
 // Waiting for other processes is bounded, so a broken setup fails a test
 // instead of hanging it.
 constexpr int kStartWait = 15000;
+
+// The helper processes end with the test program, also when it crashes.
+void endWithParent(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
 
 } // namespace
 
@@ -39,6 +48,7 @@ XServer::XServer()
         return;
     }
     // -displayfd: Xvfb takes the first free display and prints its number.
+    endWithParent(m_xvfb);
     m_xvfb.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                         QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
                         QStringLiteral("1280x800x24")});
@@ -85,6 +95,7 @@ bool XServer::startWindowManager()
     environment.insert(QStringLiteral("DISPLAY"), m_display);
     m_windowManager.setProcessEnvironment(environment);
     m_windowManager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(m_windowManager);
     m_windowManager.start(openbox, {QStringLiteral("--sm-disable")});
     if (!m_windowManager.waitForStarted(kStartWait))
         return false;
@@ -160,6 +171,7 @@ Probe::Probe(const QStringList &arguments, const QStringList &environment)
         env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(m_process);
     m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/platform_probe"), arguments);
     m_process.waitForStarted(kStartWait);
 }
