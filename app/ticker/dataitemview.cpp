@@ -185,7 +185,7 @@ QColor DataItemView::textColor() const
 
 int DataItemView::sourceLineHeight() const
 {
-    return QFontMetrics(EntryStyle::current().sourceFont).height();
+    return lineStep(EntryStyle::current().sourceFont);
 }
 
 QRect DataItemView::imageRect() const
@@ -473,7 +473,7 @@ void DataItemView::drawTitle(QPainter &painter, const QRect &rect, const QColor 
         option.setTextDirection(m_content.title.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
         m_titleLayout->setTextOption(option);
         m_titleLayoutSize = rect.size();
-        const QFontMetricsF metrics(font);
+        const int step = lineStep(font);
         m_titleLayout->beginLayout();
         qreal y = 0;
         m_titleVisibleLines = 0;
@@ -482,10 +482,12 @@ void DataItemView::drawTitle(QPainter &painter, const QRect &rect, const QColor 
             if (!line.isValid())
                 break;
             line.setLineWidth(rect.width());
-            if (y + line.height() > rect.height() && m_titleVisibleLines > 0)
+            if (y + step > rect.height() && m_titleVisibleLines > 0)
                 break;
-            line.setPosition(QPointF(0, y));
-            y += line.height();
+            // Lines follow at the font's size plus a fifth, not at the
+            // font's own (often generous) line height.
+            line.setPosition(QPointF(0, y - (line.height() - step) / 2));
+            y += step;
             ++m_titleVisibleLines;
         }
         m_titleLayout->endLayout();
@@ -505,6 +507,7 @@ void DataItemView::drawTitle(QPainter &painter, const QRect &rect, const QColor 
         const QString rest = m_content.title.mid(line.textStart());
         const QString elided = QFontMetrics(font).elidedText(rest, Qt::ElideRight, rect.width());
         const QRectF lineRect(rect.left(), rect.top() + line.y(), rect.width(), line.height());
+
         painter.drawText(lineRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, elided);
     }
 }

@@ -2,11 +2,14 @@
 
 #include "base/settings.h"
 
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QtMath>
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvane::desktop {
 
@@ -45,6 +48,12 @@ EntryStyle &EntryStyle::current()
 {
     static EntryStyle style;
     return style;
+}
+
+int lineStep(const QFont &font)
+{
+    const int natural = QFontMetrics(font).height();
+    return qMin(natural, int(std::ceil(QFontInfo(font).pixelSize() * 1.25)));
 }
 
 QColor toQColor(const CommonColor &color)

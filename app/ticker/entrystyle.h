@@ -39,6 +39,10 @@ struct EntryStyle
     static EntryStyle &current();
 };
 
+// The distance between two lines of text in the font: its size and a
+// fifth, or its own line height when that is smaller.
+int lineStep(const QFont &font);
+
 QColor toQColor(const CommonColor &color);
 // The same hue and saturation with the brightness lowered by `amount` (0...1).
 QColor darkened(const QColor &color, double amount);

@@ -127,12 +127,15 @@ MainWindowController::MainWindowController(DatasourceManager &engine, EngineBrid
     m_scrollView->setFrameShape(QFrame::NoFrame);
     m_scrollView->setWidgetResizable(false);
     m_scrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_scrollView->viewport()->setAutoFillBackground(false);
-    m_scrollView->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    // The wheel and the keys scroll; the bar draws no scroll bar of its own
+    // kind yet, and the toolkit's would take a column of the narrow bar.
+    m_scrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_listView = new ListView;
-    m_listView->setAutoFillBackground(false);
     m_scrollView->setWidget(m_listView);
+    // The window paints the bar's background; the scroll area and the list
+    // stay transparent (setWidget() turns the list's filling on).
+    m_scrollView->viewport()->setAutoFillBackground(false);
+    m_listView->setAutoFillBackground(false);
     m_listView->resize(m_scrollView->viewport()->width(), 0);
     connect(m_scrollView->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &MainWindowController::scrollDidChange);
