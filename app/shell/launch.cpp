@@ -16,6 +16,7 @@
 #include "platform/systemwake.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QTextStream>
 
@@ -80,7 +81,10 @@ int launch(QApplication &app)
     if (!engine.isOpen()) {
         const QString reason = engine.openErrorText();
         logLine(reason);
-        QMessageBox::critical(nullptr, QStringLiteral("Corvane"), reason);
+        // Only where someone can see it: offscreen runs (scripts, tests) end at once.
+        const QString platform = QGuiApplication::platformName();
+        if (platform != u"offscreen" && platform != u"minimal")
+            QMessageBox::critical(nullptr, QStringLiteral("Corvane"), reason);
         return 1;
     }
     platform::startWatchingSystemWake();
