@@ -10,6 +10,7 @@
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QtEndian>
 
 #include <unistd.h>
 
@@ -146,8 +147,17 @@ void SingleInstance::readMessage(QLocalSocket *socket)
 {
     if (socket->state() != QLocalSocket::ConnectedState)
         return;
-    const QByteArray received = socket->peek(socket->bytesAvailable());
-    const HandOffParse parsed = parseHandOff(received, kMaxMessageSize);
+    // Look at the header first and copy the message only once it is whole,
+    // so a client trickling bytes costs no more than one that sends at once.
+    const qint64 available = socket->bytesAvailable();
+    const QByteArray header = socket->peek(kHandOffHeaderSize);
+    HandOffParse parsed = parseHandOff(header, kMaxMessageSize);
+    if (parsed.status != HandOffParse::Invalid && header.size() == kHandOffHeaderSize) {
+        const qint64 whole = kHandOffHeaderSize + qFromBigEndian<quint32>(header.constData() + 4);
+        if (available < whole)
+            return;
+        parsed = parseHandOff(socket->peek(available), kMaxMessageSize);
+    }
     if (parsed.status == HandOffParse::Incomplete)
         return;
     socket->disconnect(this);
