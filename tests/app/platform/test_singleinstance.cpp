@@ -7,6 +7,7 @@
 
 #include "spinuntil.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -211,3 +212,17 @@ TEST_F(SingleInstanceTest, HandOffToAStuckInstanceGivesUp)
 }
 
 } // namespace
+
+TEST_F(SingleInstanceTest, LongRuntimeFolderStillGetsASocket)
+{
+    // Room for a short socket name, not for the readable one.
+    const QString deep = m_runtime.filePath(QString(20, u'r') + u'/' + QString(20, u'u'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    ASSERT_TRUE(QFile::setPermissions(deep, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("XDG_RUNTIME_DIR", deep.toLocal8Bit());
+    SingleInstance running({kIdentifier}, m_scope);
+    EXPECT_LE(running.socketName(kIdentifier).toLocal8Bit().size(), 107);
+    QString error;
+    ASSERT_TRUE(running.listen(&error)) << error.toStdString();
+    EXPECT_EQ(received(running, {QStringLiteral("feed://deep")}), QStringList{QStringLiteral("feed://deep")});
+}
