@@ -1,5 +1,5 @@
 // Event sounds through libcanberra, which looks the event name up in the
-// freedesktop sound theme specification's folders and plays it on the sound
+// folders of the freedesktop sound theme and plays it on the sound
 // server. One context serves the whole process; it connects to the sound
 // server on first use and a missing server makes each play() fail quickly.
 #include "eventsound.h"

@@ -5,11 +5,13 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QtEndian>
 
 #include <unistd.h>
 
@@ -17,8 +19,8 @@ namespace corvane::desktop {
 
 namespace {
 
-// Unix socket paths are limited to 108 bytes (sockaddr_un).
-constexpr qsizetype kMaxSocketPath = 100;
+// Unix socket paths are limited to 107 bytes and a NUL (sockaddr_un).
+constexpr qsizetype kMaxSocketPath = 107;
 
 int remaining(const QDeadlineTimer &deadline)
 {
@@ -51,9 +53,19 @@ QString SingleInstance::socketName(const QString &identifier) const
     const QString name = identifier + u'-' + QString::number(::getuid()) + u'-'
         + QString::fromLatin1(digest);
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty() || folder.size() + 1 + name.size() > kMaxSocketPath)
+    if (folder.isEmpty())
         folder = QDir::tempPath();
-    return folder + u'/' + name;
+    auto fits = [](const QString &path) { return QFile::encodeName(path).size() <= kMaxSocketPath; };
+    if (fits(folder + u'/' + name))
+        return folder + u'/' + name;
+    // A long runtime folder leaves no room for the readable name: a digest
+    // of it stays unique and short (in the temporary folder, where even that
+    // does not fit).
+    const QString shortName = QStringLiteral("corvane-")
+        + QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).toHex().left(24));
+    if (!fits(folder + u'/' + shortName))
+        folder = QDir::tempPath();
+    return folder + u'/' + shortName;
 }
 
 bool SingleInstance::handOffToRunningInstance(const QStringList &urls)
@@ -146,8 +158,17 @@ void SingleInstance::readMessage(QLocalSocket *socket)
 {
     if (socket->state() != QLocalSocket::ConnectedState)
         return;
-    const QByteArray received = socket->peek(socket->bytesAvailable());
-    const HandOffParse parsed = parseHandOff(received, kMaxMessageSize);
+    // Look at the header first and copy the message only once it is whole,
+    // so a client trickling bytes costs no more than one that sends at once.
+    const qint64 available = socket->bytesAvailable();
+    const QByteArray header = socket->peek(kHandOffHeaderSize);
+    HandOffParse parsed = parseHandOff(header, kMaxMessageSize);
+    if (parsed.status != HandOffParse::Invalid && header.size() == kHandOffHeaderSize) {
+        const qint64 whole = kHandOffHeaderSize + qFromBigEndian<quint32>(header.constData() + 4);
+        if (available < whole)
+            return;
+        parsed = parseHandOff(socket->peek(available), kMaxMessageSize);
+    }
     if (parsed.status == HandOffParse::Incomplete)
         return;
     socket->disconnect(this);

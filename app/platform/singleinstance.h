@@ -21,10 +21,9 @@ namespace corvane::desktop {
 // the lock of a crashed instance is stale (its process is gone) and is taken
 // over together with its socket.
 //
-// Hand-off message: "CVN1", a 32-bit big-endian payload length (at most
-// kMaxMessageSize), then per URL a 32-bit big-endian length and its UTF-8
-// bytes. The running instance answers with one acknowledgement byte. Anything
-// else, and any connection that has not delivered a whole message within
+// A hand-off is one message of handoffmessage.h (at most kMaxMessageSize
+// bytes of URLs), answered with one acknowledgement byte. Anything else, and
+// any connection that has not delivered a whole message within
 // kConnectionDeadline, is dropped unanswered.
 class SingleInstance : public QObject
 {

@@ -10,7 +10,7 @@ using namespace corvane::desktop;
 
 namespace {
 
-// Points the XDG data and config folders at temporary ones for one test.
+// Temporary XDG data and config folders for one test.
 class XdgFolders
 {
 public:
@@ -18,16 +18,16 @@ public:
     {
         for (const char *name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME"})
             m_previous.append({name, qgetenv(name)});
-        qputenv("XDG_DATA_HOME", path("home").toLocal8Bit());
-        qputenv("XDG_DATA_DIRS", (path("system1") + u':' + path("system2")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", path("config").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("home")).toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", (m_dir.filePath(QStringLiteral("system1")) + u':'
+                                  + m_dir.filePath(QStringLiteral("system2"))).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
     }
     ~XdgFolders()
     {
         for (const auto &[name, value] : m_previous)
             qputenv(name, value);
     }
-    QString path(const char *folder) const { return m_dir.filePath(QString::fromLatin1(folder)); }
     void addFile(const QString &relative, const QByteArray &content = "x")
     {
         const QString file = m_dir.filePath(relative);

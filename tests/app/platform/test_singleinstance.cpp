@@ -7,6 +7,7 @@
 
 #include "spinuntil.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -15,9 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using corvane::desktop::SingleInstance;
 using corvane::test::Probe;
@@ -133,22 +131,6 @@ TEST_F(SingleInstanceTest, OnlyOneInstanceListens)
     EXPECT_FALSE(starting.listen());
 }
 
-TEST_F(SingleInstanceTest, TakesOverTheSocketOfACrashedInstance)
-{
-    // A socket file nobody listens on, as a crash leaves it.
-    SingleInstance instance({kIdentifier}, m_scope);
-    const QByteArray path = QFile::encodeName(instance.socketName(kIdentifier));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, path.constData(), sizeof(address.sun_path));
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
-    ::close(fd);
-    ASSERT_TRUE(QFile::exists(QFile::decodeName(path)));
-    ASSERT_TRUE(instance.listen());
-    EXPECT_EQ(received(instance, {QStringLiteral("feed://after-stale")}), QStringList{QStringLiteral("feed://after-stale")});
-}
-
 TEST_F(SingleInstanceTest, HandsOffToAnotherProcessAndOutlivesItsCrash)
 {
     Probe other({QStringLiteral("listen"), kIdentifier, m_scope}, {});
@@ -162,8 +144,9 @@ TEST_F(SingleInstanceTest, HandsOffToAnotherProcessAndOutlivesItsCrash)
     EXPECT_EQ(other.readLine(), urls[0]);
     EXPECT_EQ(other.readLine(), urls[1]);
 
-    other.kill(); // SIGKILL: socket and lock file stay behind
-    EXPECT_TRUE(QFile::exists(starting.socketName(kIdentifier)));
+    other.kill(); // SIGKILL: the socket file and the lock file stay behind
+    ASSERT_TRUE(QFile::exists(starting.socketName(kIdentifier)));
+    ASSERT_TRUE(QFile::exists(starting.socketName(kIdentifier) + QStringLiteral(".lock")));
     QString error;
     ASSERT_TRUE(starting.listen(&error)) << error.toStdString();
     EXPECT_EQ(received(starting, urls), urls);
@@ -229,3 +212,17 @@ TEST_F(SingleInstanceTest, HandOffToAStuckInstanceGivesUp)
 }
 
 } // namespace
+
+TEST_F(SingleInstanceTest, LongRuntimeFolderStillGetsASocket)
+{
+    // Room for a short socket name, not for the readable one.
+    const QString deep = m_runtime.filePath(QString(20, u'r') + u'/' + QString(20, u'u'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    ASSERT_TRUE(QFile::setPermissions(deep, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("XDG_RUNTIME_DIR", deep.toLocal8Bit());
+    SingleInstance running({kIdentifier}, m_scope);
+    EXPECT_LE(running.socketName(kIdentifier).toLocal8Bit().size(), 107);
+    QString error;
+    ASSERT_TRUE(running.listen(&error)) << error.toStdString();
+    EXPECT_EQ(received(running, {QStringLiteral("feed://deep")}), QStringList{QStringLiteral("feed://deep")});
+}
