@@ -30,21 +30,32 @@ trap cleanup EXIT
 
 fail() { echo "gui-check: $*" >&2; exit 1; }
 
-# A feed server with three feeds and their icons.
+# Three sites on loopback addresses of their own, each with a feed and an icon.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-base="http://127.0.0.1:$port"
-python3 scripts/gui/makefeeds.py "$work/www" "$base"
-convert -size 32x32 xc:'#d9542b' "$work/www/favicon.ico" 2>/dev/null || true
-(cd "$work/www" && exec python3 -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
-pids+=($!)
-for _ in $(seq 50); do
-  python3 -c "import urllib.request,sys; urllib.request.urlopen(sys.argv[1], timeout=1)" "$base/city.xml" 2>/dev/null && break
-  sleep 0.1
+hosts=(127.0.0.1 127.0.0.2 127.0.0.3)
+colours=('#d9542b' '#2b8ad9' '#3aa655')
+letters=(C S O)
+bases=()
+for h in "${hosts[@]}"; do bases+=("http://$h:$port"); done
+python3 scripts/gui/makefeeds.py "$work/www" "${bases[@]}"
+for n in 0 1 2; do
+  convert -size 32x32 xc:none -fill "${colours[$n]}" -draw 'roundrectangle 0,0 31,31 7,7' \
+    -fill white -font DejaVu-Sans-Bold -pointsize 22 -gravity center -annotate +0+1 "${letters[$n]}" \
+    "$work/www/$n/favicon.png" && mv "$work/www/$n/favicon.png" "$work/www/$n/favicon.ico" || true
+  (cd "$work/www/$n" && exec python3 -m http.server "$port" --bind "${hosts[$n]}" >/dev/null 2>&1) &
+  pids+=($!)
+done
+for base in "${bases[@]}"; do
+  for _ in $(seq 50); do
+    python3 -c "import urllib.request,sys; urllib.request.urlopen(sys.argv[1], timeout=1)" "$base/" 2>/dev/null && break
+    sleep 0.1
+  done
 done
 
 home="$work/home"
-for feed in city science tech; do
-  "$ctl" --home "$home" --no-default-feeds add "$base/$feed.xml" >/dev/null
+feeds=(city science tech)
+for n in 0 1 2; do
+  "$ctl" --home "$home" --no-default-feeds add "${bases[$n]}/${feeds[$n]}.xml" >/dev/null
 done
 "$ctl" --home "$home" --assume-online refresh >/dev/null || fail "the refresh of the local feeds failed"
 
@@ -56,6 +67,11 @@ export DISPLAY=$display
 for _ in $(seq 50); do xprop -root >/dev/null 2>&1 && break; sleep 0.1; done
 openbox --sm-disable >/dev/null 2>&1 &
 pids+=($!)
+# A compositor, so the bar's translucency shows, over a plain backdrop.
+xcompmgr >/dev/null 2>&1 &
+pids+=($!)
+convert -size 1280x800 gradient:'#5b7fa6-#c9d6e3' "$work/backdrop.png" 2>/dev/null \
+  && display -window root "$work/backdrop.png" 2>/dev/null || true
 sleep 1
 
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY

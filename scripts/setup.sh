@@ -16,7 +16,7 @@ packages=(
   xvfb openbox x11-utils xauth  # a private X server and window manager for the dock and window-level tests
   newsboat python3-feedparser  # the peers bench/compare/run.sh measures against
   # the screenshot check (scripts/gui-check.sh): an X server, a window manager, X tools
-  xvfb openbox x11-utils xauth xdotool imagemagick
+  xvfb openbox x11-utils xauth xdotool imagemagick xcompmgr
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes a few RSS feeds with plausible items (our own texts) into a folder,
-dated relative to now, for the screenshot check and the benchmarks."""
+"""Writes a few RSS feeds with plausible items (our own texts), one site
+folder each, dated relative to now, for the screenshot check.
+    makefeeds.py FOLDER BASE_URL...   (one base address per site)"""
 import datetime
 import email.utils
 import os
@@ -33,11 +34,14 @@ FEEDS = {
 }
 
 
-def main(folder, base):
-    os.makedirs(folder, exist_ok=True)
+def main(folder, bases):
+    """One feed per site: FOLDER/<n>/<feed>.xml is served at bases[n]."""
     now = datetime.datetime.now(datetime.timezone.utc)
     step = 0
-    for name, (title, items) in FEEDS.items():
+    for n, (name, (title, items)) in enumerate(FEEDS.items()):
+        base = bases[n % len(bases)]
+        site = os.path.join(folder, str(n))
+        os.makedirs(site, exist_ok=True)
         entries = []
         for i, text in enumerate(items):
             step += 1
@@ -46,7 +50,7 @@ def main(folder, base):
             entries.append(f"""<item><title>{text}</title><link>{base}/{name}/{slug}</link>
 <guid>{base}/{name}/{i}</guid><pubDate>{when}</pubDate>
 <description>{text}. A short summary of the story for the preview.</description></item>""")
-        with open(os.path.join(folder, name), "w", encoding="utf-8") as out:
+        with open(os.path.join(site, name), "w", encoding="utf-8") as out:
             out.write(f"""<?xml version="1.0" encoding="utf-8"?>
 <rss version="2.0"><channel><title>{title}</title><link>{base}/</link>
 <description>{title}</description>
@@ -56,4 +60,4 @@ def main(folder, base):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    main(sys.argv[1], sys.argv[2:])

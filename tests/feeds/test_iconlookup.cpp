@@ -95,3 +95,18 @@ TEST_F(Icons, FallsBackToTheRegisteredDomainThenTheHomePageThenTheChannelImage)
     EXPECT_EQ(pictureOf(*icon).pixel(0, 0), qRgb(7, 7, 7));
     EXPECT_FALSE(find(QStringLiteral("http://plain.org/feed"), QString(), QUrl(QStringLiteral("http://img.org/large.png"))));
 }
+
+TEST_F(Icons, ASiteOnAnotherPortKeepsItsIconThere)
+{
+    serve(QStringLiteral("ported.example"), QStringLiteral("/favicon.ico"), pngBytes(16, qRgb(9, 9, 9)));
+    const auto icon = find(QStringLiteral("http://ported.example:8080/rss.xml"));
+    ASSERT_TRUE(icon && icon->hasImage());
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests().first().header("Host"), QByteArray("ported.example:8080"));
+
+    // An address has no registered domain to ask.
+    serve(QStringLiteral("10.1.2.3"), QStringLiteral("/favicon.ico"), QByteArray(), 500);
+    EXPECT_FALSE(find(QStringLiteral("http://10.1.2.3/rss.xml")));
+    for (const HttpTestServer::Request &request : server.requests())
+        EXPECT_NE(request.host, QStringLiteral("2.3"));
+}

@@ -5,6 +5,8 @@
 
 #include "base/urltext.h"
 
+#include <QHostAddress>
+
 namespace corvane {
 
 IconLookup::IconLookup(HttpFetcher &fetcher)
@@ -29,17 +31,20 @@ std::optional<CommonImage> IconLookup::find(const QUrl &feedURL, const QString &
         if (resolved.isValid() && !resolved.host().isEmpty())
             site = resolved;
     }
-    const QString host = site.host();
-    if (host.isEmpty())
+    if (site.host().isEmpty())
         return std::nullopt;
+    // The host with the site's port, when it names one: a site served on
+    // another port keeps its icon there too.
+    const QString host = site.port() > 0 ? QStringLiteral("%1:%2").arg(site.host()).arg(site.port()) : site.host();
 
     std::optional<CommonImage> icon;
     // Any answer at the host, even an error page, settles the favicon question.
     if (const auto bytes = download(QUrl(QStringLiteral("http://%1/favicon.ico").arg(host)), true)) {
         icon = CommonImage::fromBytes(*bytes);
     } else {
-        const QStringList parts = host.split(u'.');
-        if (parts.size() >= 2) {
+        // The registered domain of a name; an address has none.
+        const QStringList parts = site.host().split(u'.');
+        if (parts.size() >= 2 && QHostAddress(site.host()).isNull()) {
             const QUrl domainIcon(QStringLiteral("http://%1.%2/favicon.ico").arg(parts.at(parts.size() - 2), parts.last()));
             if (const auto domainBytes = download(domainIcon, false))
                 icon = CommonImage::fromBytes(*domainBytes);
