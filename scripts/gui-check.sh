@@ -58,6 +58,13 @@ for n in 0 1 2; do
   "$ctl" --home "$home" --no-default-feeds add "${bases[$n]}/${feeds[$n]}.xml" >/dev/null
 done
 "$ctl" --home "$home" --assume-online refresh >/dev/null || fail "the refresh of the local feeds failed"
+# As after a while of use: a keyword that marks, two items read, one starred.
+"$ctl" --home "$home" keywords bridge >/dev/null
+mapfile -t hashes < <("$ctl" --home "$home" list-items | awk '{print $4}')
+[ "${#hashes[@]}" -ge 6 ] || fail "the local feeds gave only ${#hashes[@]} items"
+"$ctl" --home "$home" read "${hashes[1]}" >/dev/null
+"$ctl" --home "$home" read "${hashes[3]}" >/dev/null
+"$ctl" --home "$home" star "${hashes[2]}" >/dev/null
 
 # A private X server with a window manager.
 display=:$(( 90 + RANDOM % 100 ))
@@ -67,11 +74,10 @@ export DISPLAY=$display
 for _ in $(seq 50); do xprop -root >/dev/null 2>&1 && break; sleep 0.1; done
 openbox --sm-disable >/dev/null 2>&1 &
 pids+=($!)
-# A compositor, so the bar's translucency shows, over a plain backdrop.
+sleep 1
+# A compositor, so the bar's translucency shows (over its grey backdrop).
 xcompmgr >/dev/null 2>&1 &
 pids+=($!)
-convert -size 1280x800 gradient:'#5b7fa6-#c9d6e3' "$work/backdrop.png" 2>/dev/null \
-  && display -window root "$work/backdrop.png" 2>/dev/null || true
 sleep 1
 
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
