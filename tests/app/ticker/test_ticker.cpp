@@ -208,3 +208,36 @@ TEST_F(TickerTest, ReadItemsFadeOutWhenHidden)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TickerTest, FreeWindowAndDroppedAddresses)
+{
+    auto controller = makeController();
+    EXPECT_TRUE(controller->window()->windowFlags() & Qt::FramelessWindowHint) << "docked bars have no frame";
+
+    settings().setValue(QStringLiteral("location"), 2);
+    settle();
+    QWidget *window = controller->window();
+    EXPECT_FALSE(window->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvane"));
+    window->move(300, 120);
+    settle();
+    const QRect placed = window->geometry();
+    controller->resizeWindow();
+    EXPECT_EQ(window->geometry(), placed) << "the free window stays where the user put it";
+
+    // Only a web feed address is subscribed to; anything else is refused.
+    const QStringList refused{QString(), QStringLiteral("javascript:alert(1)"), QStringLiteral("file:///etc/passwd"),
+                              QStringLiteral("not an address at all"), QString(1 << 20, u'a')};
+    for (const QString &text : refused)
+        EXPECT_FALSE(controller->addDroppedFeed(text)) << text.left(40).toStdString();
+    EXPECT_TRUE(controller->addDroppedFeed(QStringLiteral("http://dropped.example/rss")));
+    settle();
+    bool found = false;
+    for (Datasource *source : m_engine->datasourcesForMain())
+        found = found || source->url() == u"http://dropped.example/rss";
+    EXPECT_TRUE(found);
+}
+
+} // namespace
