@@ -67,10 +67,12 @@ mapfile -t hashes < <("$ctl" --home "$home" list-items | awk '{print $4}')
 "$ctl" --home "$home" star "${hashes[2]}" >/dev/null
 
 # A private X server with a window manager.
-display=:$(( 90 + RANDOM % 100 ))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb takes the first free display and writes its number.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-export DISPLAY=$display
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=:$(head -1 "$work/display")
 for _ in $(seq 50); do xprop -root >/dev/null 2>&1 && break; sleep 0.1; done
 openbox --sm-disable >/dev/null 2>&1 &
 pids+=($!)

@@ -99,8 +99,12 @@ bool XServer::startWindowManager()
     m_windowManager.start(openbox, {QStringLiteral("--sm-disable")});
     if (!m_windowManager.waitForStarted(kStartWait))
         return false;
-    // An EWMH window manager announces itself on the root window.
-    return eventually([this] { return !atomNames(root(), "_NET_SUPPORTED").isEmpty(); });
+    // An EWMH window manager announces itself on the root window; openbox
+    // publishes the work area last, once it manages the screen (windows
+    // mapped before that may never have their struts counted).
+    return eventually([this] {
+        return !atomNames(root(), "_NET_SUPPORTED").isEmpty() && !cardinals(root(), "_NET_WORKAREA").isEmpty();
+    });
 }
 
 xcb_window_t XServer::root() const
