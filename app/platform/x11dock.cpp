@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <functional>
 #include <optional>
 
 namespace corvane::desktop {
@@ -175,32 +176,35 @@ void setDockWindowType(QWidget *window)
     keeper->apply(nativeWindow(window), true);
 }
 
-void setStrut(QWidget *window, ScreenEdge edge, const QRect &bar)
+namespace {
+
+// Sets the window's strut (none: drops it) and writes it at once, or when
+// the native window appears.
+void changeStrut(QWidget *window, const std::function<std::optional<std::array<quint32, 12>>(xcb_connection_t *, xcb_window_t)> &strut)
 {
     xcb_connection_t *c = connection();
     if (!c || !window)
         return;
     DockKeeper *keeper = keeperOf(window);
-    const xcb_window_t native = nativeWindow(window);
     if (!keeper)
         return;
-    const auto partial =
-        strutPartial(edge, toPhysicalPixels(bar, window->screen()), rootSize(c, native));
-    keeper->strut = partial; // written at once, or when the native window appears
+    const xcb_window_t native = nativeWindow(window);
+    keeper->strut = strut(c, native);
     keeper->apply(native);
+}
+
+} // namespace
+
+void setStrut(QWidget *window, ScreenEdge edge, const QRect &bar)
+{
+    changeStrut(window, [&](xcb_connection_t *c, xcb_window_t native) {
+        return std::optional(strutPartial(edge, toPhysicalPixels(bar, window->screen()), rootSize(c, native)));
+    });
 }
 
 void clearStrut(QWidget *window)
 {
-    xcb_connection_t *c = connection();
-    if (!c || !window)
-        return;
-    DockKeeper *keeper = keeperOf(window);
-    const xcb_window_t native = nativeWindow(window);
-    if (!keeper)
-        return;
-    keeper->strut.reset();
-    keeper->apply(native);
+    changeStrut(window, [](xcb_connection_t *, xcb_window_t) { return std::optional<std::array<quint32, 12>>(); });
 }
 
 void refreshDockWindow(QWidget *window)

@@ -62,6 +62,15 @@ protected:
         return storeItems(m_source, specs);
     }
 
+    // `count` items of the subscription, one a minute apart (or as given).
+    QList<ObjectID> storeMany(int count, const QString &prefix, double firstAge = 0, double step = 60)
+    {
+        QList<ItemSpec> specs;
+        for (int i = 0; i < count; ++i)
+            specs.append({QStringLiteral("%1 %2").arg(prefix).arg(i), firstAge + step * i});
+        return storeItems(m_source, specs);
+    }
+
     ObjectID m_source;
     QStringList m_sounds;
 };
@@ -101,10 +110,7 @@ TEST_F(TickerTest, WaitingItemsEnterOneAtATimeAfterTheBacklog)
 
 TEST_F(TickerTest, StarredArrivalEntersAtOnceAndSoundsFollowTheSettings)
 {
-    QList<ItemSpec> old;
-    for (int i = 0; i < 30; ++i)
-        old.append({QStringLiteral("old %1").arg(i), 3600.0 + i});
-    storeItems(m_source, old);
+    storeMany(30, QStringLiteral("old"), 3600, 1);
     auto controller = makeController();
     settings().setValue(QStringLiteral("soundName"), QStringLiteral("message-new-instant"));
 
@@ -138,10 +144,7 @@ TEST_F(TickerTest, StarredArrivalEntersAtOnceAndSoundsFollowTheSettings)
 
 TEST_F(TickerTest, OnlyRowsInSightHaveViews)
 {
-    QList<ItemSpec> specs;
-    for (int i = 0; i < 300; ++i)
-        specs.append({QStringLiteral("item %1").arg(i), double(60 * i)});
-    storeItems(m_source, specs);
+    storeMany(300, QStringLiteral("item"));
     settings().setValue(QStringLiteral("itemHeight"), 0);
     auto controller = makeController();
     EXPECT_EQ(controller->itemHeight(), 100) << "height 0 means 100";
@@ -169,10 +172,7 @@ TEST_F(TickerTest, OnlyRowsInSightHaveViews)
 
 TEST_F(TickerTest, ScrollToTopCountdown)
 {
-    QList<ItemSpec> specs;
-    for (int i = 0; i < 40; ++i)
-        specs.append({QStringLiteral("item %1").arg(i), double(60 * i)});
-    storeItems(m_source, specs);
+    storeMany(40, QStringLiteral("item"));
     settings().setValue(QStringLiteral("scrollToTopInterval"), 0);
     auto controller = makeController();
     QScrollBar *bar = controller->scrollView()->verticalScrollBar();
