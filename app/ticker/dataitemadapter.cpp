@@ -136,22 +136,24 @@ void DataItemAdapter::dropDeletedItems()
 
 void DataItemAdapter::addToItemsSorted(ObjectID id)
 {
-    m_items.append(id);
-    QList<qint64> rows;
-    rows.reserve(m_items.size());
-    for (const ObjectID &each : std::as_const(m_items))
-        rows.append(each.row);
-    QList<DataItem *> records;
-    records.reserve(rows.size());
-    for (Record *record : context()->objectsWithRows(Entity::DataItem, rows))
-        if (!record->isDeleted())
-            records.append(static_cast<DataItem *>(record));
-    // The list was in order before the append: a stable sort moves only the
-    // new item (and items whose dates changed since).
-    std::stable_sort(records.begin(), records.end(), newerFirst);
-    m_items.clear();
-    for (const DataItem *record : std::as_const(records))
-        m_items.append(record->objectID());
+    DataItem *record = item(id);
+    m_items.removeAll(id);
+    if (!record || record->isDeleted())
+        return;
+    // The list is in order: a binary search finds the place after every
+    // item at least as new, reading only the few items it compares with
+    // (the list may hold a hundred thousand, most never loaded).
+    qsizetype low = 0;
+    qsizetype high = m_items.size();
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        const DataItem *other = item(m_items.at(middle));
+        if (other && !newerFirst(record, other))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    m_items.insert(low, id);
 }
 
 void DataItemAdapter::keepOnlyItems(const QList<ObjectID> &keep)

@@ -332,6 +332,16 @@ qint64 countVisible(const Predicate &predicate, Context *context, Date now,
     return count;
 }
 
+// The rows of the visible items, in order.
+QList<qint64> visibleRowsFor(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context, Date now)
+{
+    ItemSurvey rows(context, predicate, sort, DataItem::timeStampKey());
+    Survey found(rows);
+    survey(found, context, now);
+    loadStarredSources(found, context);
+    return visibleRows(found);
+}
+
 } // namespace
 
 QList<SortDescriptor> sortDescriptors()
@@ -345,12 +355,8 @@ QList<SortDescriptor> sortDescriptors()
 QList<DataItem *> visibleDataItems(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
                                    Date now)
 {
-    ItemSurvey rows(context, predicate, sort, DataItem::timeStampKey());
-    Survey found(rows);
-    survey(found, context, now);
-    loadStarredSources(found, context);
     QList<DataItem *> items;
-    const QList<Record *> records = context->faultsWithRows(Entity::DataItem, visibleRows(found));
+    const QList<Record *> records = context->faultsWithRows(Entity::DataItem, visibleRowsFor(predicate, sort, context, now));
     items.reserve(records.size());
     for (Record *record : records)
         items.append(static_cast<DataItem *>(record));
@@ -368,15 +374,22 @@ QList<DataItem *> visibleDataItemsByFetch(const Predicate &predicate, const QLis
     return filterVisible(context->fetchAs<DataItem>(listQuery(predicate, sort)), now);
 }
 
+QList<ObjectID> visibleDataItemIds(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
+                                   Date now)
+{
+    const QList<qint64> visible = visibleRowsFor(predicate, sort, context, now);
+    QList<ObjectID> ids;
+    ids.reserve(visible.size());
+    for (qint64 row : visible)
+        ids.append(ObjectID{Entity::DataItem, row});
+    return ids;
+}
+
 void visibleDataItemIdsWithBlock(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
                                  std::function<void(QList<ObjectID>)> block)
 {
     CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread!");
-    QList<ObjectID> ids;
-    const QList<DataItem *> items = visibleDataItems(predicate, sort, context);
-    ids.reserve(items.size());
-    for (const DataItem *item : items)
-        ids.append(item->objectID());
+    QList<ObjectID> ids = visibleDataItemIds(predicate, sort, context);
     dispatch::main().async([ids = std::move(ids), block = std::move(block)] { block(ids); });
 }
 

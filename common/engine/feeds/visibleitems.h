@@ -34,6 +34,10 @@ qint64 visibleDataItemsCount(const Predicate &predicate, Context *context, Date 
 // stores; the bar uses visibleDataItems().
 QList<DataItem *> visibleDataItemsByFetch(const Predicate &predicate, const QList<SortDescriptor> &sort,
                                           Context *context, Date now = currentDate());
+// The identifiers of visibleDataItems(), without making a record of each
+// (the bar lists many more items than it shows).
+QList<ObjectID> visibleDataItemIds(const Predicate &predicate, const QList<SortDescriptor> &sort, Context *context,
+                                   Date now = currentDate());
 // The identifiers of visibleDataItems() of the main context, found at once
 // and delivered later on the main queue. Identifiers, not records: a merge
 // may free a record before the delivery runs.
