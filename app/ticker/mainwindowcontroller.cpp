@@ -176,7 +176,10 @@ MainWindowController::MainWindowController(DatasourceManager &engine, EngineBrid
     applyItemHeight();
     applyColors();
     m_windowLocation = int(settings.integer(QStringLiteral("location")));
-    setAutoHide(settings.boolean(QStringLiteral("autoHide")));
+    // The adapter starts showing read items; one reload only when they hide.
+    m_autoHide = settings.boolean(QStringLiteral("autoHide"));
+    if (m_autoHide)
+        m_adapter->hideRead();
 
     if (options.startTimers) {
         m_tickTimer = m_clock.every(0.2, this, [this] { tick(); });
