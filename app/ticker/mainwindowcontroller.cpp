@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
@@ -50,6 +51,7 @@ const QStringList &watchedSettings()
         QStringLiteral("markFontColor"),   QStringLiteral("markBackgroundColor"), QStringLiteral("displayImage"),
         QStringLiteral("smallImage"),      QStringLiteral("imageWidth"),  QStringLiteral("receiveTimeStamp"),
         QStringLiteral("autoHide"),        QStringLiteral("ScreenNumber"), QStringLiteral("BarWidth"),
+        QStringLiteral("FolderTabsMode"),
     };
     return keys;
 }
@@ -139,9 +141,9 @@ MainWindowController::MainWindowController(DatasourceManager &engine, EngineBrid
     m_listView->resize(m_scrollView->viewport()->width(), 0);
     connect(m_scrollView->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &MainWindowController::scrollDidChange);
+    makeChrome();
     connect(m_window, &BarWindow::resized, this, [this] {
-        m_scrollView->setGeometry(m_window->rect());
-        m_listView->resize(m_scrollView->viewport()->width(), m_listView->height());
+        layoutChrome();
         rebuildViews(true);
     });
 
@@ -178,6 +180,7 @@ MainWindowController::MainWindowController(DatasourceManager &engine, EngineBrid
     m_windowLocation = int(settings.integer(QStringLiteral("location")));
     // The adapter starts showing read items; one reload only when they hide.
     m_autoHide = settings.boolean(QStringLiteral("autoHide"));
+    toolButton(QStringLiteral("autohide"))->setChecked(m_autoHide);
     if (m_autoHide)
         m_adapter->hideRead();
 
@@ -249,6 +252,8 @@ void MainWindowController::applySetting(const QString &key)
     } else if (key == u"location") {
         applyLocation();
         resizeWindow();
+        setMinimizeIcon();
+        layoutChrome();
         rebuildViews(true);
         applyWindowLevel();
     } else if (key == u"alwaysOnTop") {
@@ -259,6 +264,10 @@ void MainWindowController::applySetting(const QString &key)
         resizeWindow();
     } else if (key == u"receiveTimeStamp") {
         updateTimes();
+    } else if (key == u"FolderTabsMode") {
+        if (!collapseEnabled())
+            expand(true);
+        setMinimizeIcon();
     } else {
         applyColors();
     }
@@ -274,6 +283,7 @@ void MainWindowController::applyItemHeight()
 void MainWindowController::applyColors()
 {
     applyStyle();
+    tintToolButtons();
     m_window->update();
 }
 
@@ -342,7 +352,7 @@ void MainWindowController::resizeWindowForScreen(QScreen *screen)
     qint64 width = m_settings.integer(QStringLiteral("BarWidth"));
     if (width <= 0)
         width = kDefaultBarWidth;
-    width = std::clamp<qint64>(width, 18, qMax(18, area.width() / 2));
+    width = m_collapsed ? kCollapsedWidth : std::clamp<qint64>(width, 18, qMax(18, area.width() / 2));
     const bool right = m_windowLocation == 1;
     const QRect frame(right ? area.right() + 1 - int(width) : area.left(), area.top(), int(width), area.height());
     if (m_window->screen() != screen)
@@ -410,8 +420,10 @@ void MainWindowController::tick()
             const ObjectID id = m_adapter->theNewItem();
             if (!played)
                 played = playSound(id);
-            if (!atTop && !starred(id))
+            if (!atTop && !starred(id)) {
                 m_invisibleList.prepend(id);
+                updateInvisibleList();
+            }
             m_adapter->removeNewAndReorderInPlace();
             // The sorted insertion changed the adapter's list: the rebuild
             // must take it, or the item would show only at the next reload.
@@ -446,6 +458,7 @@ void MainWindowController::tick()
                 view->show();
                 setScrollValue(keep + m_itemHeight);
                 rebuildViews(false);
+                updateInvisibleList();
             }
             m_lastNew = now;
             m_restartTimer = false;
@@ -614,8 +627,7 @@ void MainWindowController::scrollDidChange()
     if (y < m_minValidY || y + h > m_maxValidY)
         rebuildViews(true);
     repositionPreview();
-    if (isAtTop())
-        m_invisibleList.clear();
+    updateInvisibleList();
     m_restartTimer = true;
 }
 
@@ -661,6 +673,7 @@ void MainWindowController::markAllUnread()
 void MainWindowController::setAutoHide(bool hide)
 {
     m_autoHide = hide;
+    toolButton(QStringLiteral("autohide"))->setChecked(hide);
     if (hide)
         m_adapter->hideRead();
     else
@@ -670,7 +683,7 @@ void MainWindowController::setAutoHide(bool hide)
 void MainWindowController::scrollToTopAction()
 {
     setScrollValue(0);
-    m_invisibleList.clear();
+    clearInvisibleList();
 }
 
 void MainWindowController::unPreviewItem()

@@ -16,8 +16,11 @@
 #include <functional>
 #include <optional>
 
+class QLineEdit;
+class QPushButton;
 class QScreen;
 class QScrollArea;
+class QToolButton;
 
 namespace corvane {
 class DatasourceManager;
@@ -75,6 +78,8 @@ public:
                          const Options &options);
     ~MainWindowController() override;
 
+    static constexpr int kCollapsedWidth = 18;
+
     static MainWindowController *sharedInstance();
     // Every mouse move the application dispatches ends the keyboard mode.
     static void mouseMoved();
@@ -112,9 +117,28 @@ public:
     // Adds the feed address the text names; false when it names none.
     bool addDroppedFeed(const QString &text);
 
+    // Modes: the search field, the starred and marked views, collapsing.
+    QLineEdit *searchField() const { return m_searchField; }
+    QPushButton *counterButton() const { return m_counterButton; }
+    QToolButton *toolButton(const QString &name) const;
+    bool searchShown() const { return m_searchShown; }
+    void flipSearchField();
+    void searchTextChanged(const QString &text);
+    void flipStarredAction(bool fromController = false);
+    void flipMarkedAction(bool on, bool fromController = false);
+    bool collapseEnabled() const;
+    bool isCollapsed() const { return m_collapsed; }
+    void expand(bool expand);
+    void miniaturize();
+    void toggleCurrentStarred();
+    // The counter: drops arrivals that have come into sight and shows the count.
+    void updateInvisibleList();
+
 Q_SIGNALS:
     // A new item was brought into the bar (the notification manager announces it).
     void itemArrived(corvane::ObjectID item);
+    // The preferences button or the add button was used.
+    void preferencesRequested();
 
 private:
     void applySetting(const QString &key);
@@ -132,6 +156,13 @@ private:
     int scrollValue() const;
     void setScrollValue(int value);
     void forEachEntry(const std::function<void(DataItemView *)> &f) const;
+    void makeChrome();
+    void layoutChrome();
+    void tintToolButtons();
+    void setMinimizeIcon();
+    void showCounter(qsizetype count);
+    void clearInvisibleList();
+    void askForFeedAddress();
 
     DatasourceManager &m_engine;
     EngineBridge &m_bridge;
@@ -166,6 +197,15 @@ private:
     TimerHandle m_tickTimer;
     TimerHandle m_rebuildTimer;
     bool m_placed = false;
+
+    // The frame around the list.
+    QLineEdit *m_searchField = nullptr;
+    QPushButton *m_counterButton = nullptr;
+    QHash<QString, QToolButton *> m_toolButtons;
+    bool m_searchShown = false;
+    bool m_collapsed = false;
+    int m_widthBeforeCollapse = 0;
+    qsizetype m_prevNewCount = 0;
 };
 
 } // namespace corvane::desktop
