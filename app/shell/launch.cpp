@@ -3,6 +3,7 @@
 #include "urlhandler.h"
 
 #include "platform/singleinstance.h"
+#include "sidebar/categorysidebar.h"
 #include "ticker/enginebridge.h"
 #include "ticker/mainwindowcontroller.h"
 
@@ -91,6 +92,10 @@ int launch(QApplication &app)
 
     EngineBridge bridge(settings);
     MainWindowController controller(engine, bridge, settings, MainWindowController::Options{});
+    // Owned by its column, which the bar's window owns.
+    auto *sidebar = new CategorySidebar(controller.adapter(), bridge, settings, controller.window());
+    controller.setSideColumn(sidebar->column());
+    QObject::connect(sidebar, &CategorySidebar::tabReleased, &controller, [&controller] { controller.expand(true); });
     controller.show();
 
     QObject::connect(&instance, &SingleInstance::urlsReceived, &controller,

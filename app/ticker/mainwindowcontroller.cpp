@@ -265,9 +265,13 @@ void MainWindowController::applySetting(const QString &key)
     } else if (key == u"receiveTimeStamp") {
         updateTimes();
     } else if (key == u"FolderTabsMode") {
-        if (!collapseEnabled())
+        if (!collapseEnabled()) {
             expand(true);
+            m_adapter->setSelectedCategoryId(ObjectID{});
+        }
         setMinimizeIcon();
+        layoutChrome();
+        rebuildViews(true);
     } else {
         applyColors();
     }

@@ -131,6 +131,8 @@ public:
     void expand(bool expand);
     void miniaturize();
     void toggleCurrentStarred();
+    // The category column beside the list (shown while FolderTabsMode is 1 or more).
+    void setSideColumn(QWidget *column);
     // The counter: drops arrivals that have come into sight and shows the count.
     void updateInvisibleList();
 
@@ -202,6 +204,7 @@ private:
     QLineEdit *m_searchField = nullptr;
     QPushButton *m_counterButton = nullptr;
     QHash<QString, QToolButton *> m_toolButtons;
+    QPointer<QWidget> m_sideColumn;
     bool m_searchShown = false;
     bool m_collapsed = false;
     int m_widthBeforeCollapse = 0;

@@ -159,17 +159,32 @@ void MainWindowController::layoutChrome()
     if (!free)
         minimize->setVisible(true);
 
+    // The category column on the screen-side edge, the list beside it.
+    int left = 0;
+    int contentWidth = width;
+    const bool column = m_sideColumn && collapseEnabled();
+    if (m_sideColumn) {
+        m_sideColumn->setVisible(column);
+        if (column) {
+            const int columnWidth = m_sideColumn->width();
+            m_sideColumn->setGeometry(right ? width - columnWidth : 0, 0, columnWidth,
+                                      qMax(0, height - kToolRowHeight));
+            contentWidth = qMax(0, width - columnWidth);
+            left = right ? 0 : columnWidth;
+        }
+    }
+
     // The search field and the counter above the list.
     int top = 0;
     if (m_searchShown && !m_collapsed) {
-        m_searchField->setGeometry(4, 4, qMax(0, width - 8), kSearchHeight);
+        m_searchField->setGeometry(left + 4, 4, qMax(0, contentWidth - 8), kSearchHeight);
         top = 4 + kSearchHeight + 4;
     }
     if (m_counterButton->isEnabled() && !m_collapsed) {
-        m_counterButton->setGeometry(0, top, width, kCounterHeight);
+        m_counterButton->setGeometry(left, top, contentWidth, kCounterHeight);
         top += kCounterHeight;
     }
-    m_scrollView->setGeometry(0, top, width, qMax(0, height - top - kToolRowHeight));
+    m_scrollView->setGeometry(left, top, contentWidth, qMax(0, height - top - kToolRowHeight));
     m_listView->resize(m_scrollView->viewport()->width(), m_listView->height());
 }
 
@@ -355,6 +370,13 @@ void MainWindowController::toggleCurrentStarred()
         stars.unstarItem(item);
     else
         stars.starItem(item);
+}
+
+void MainWindowController::setSideColumn(QWidget *column)
+{
+    m_sideColumn = column;
+    layoutChrome();
+    rebuildViews(true);
 }
 
 void MainWindowController::askForFeedAddress()

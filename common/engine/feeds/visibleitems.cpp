@@ -422,4 +422,17 @@ qint64 countForItemFromBackground(StoreManager &stores, const Record *record, bo
     return countVisible(predicate, background, now, withinCategory);
 }
 
+void countForItemAsync(StoreManager &stores, ObjectID record, bool onlyToday, std::function<void(qint64)> done)
+{
+    Context *background = stores.contextBackground();
+    background->performBlockConfined([&stores, background, record, onlyToday, done = std::move(done)] {
+        qint64 count = 0;
+        if (record.isNull())
+            count = countForItemFromBackground(stores, nullptr, onlyToday);
+        else if (const Record *found = background->existingObject(record))
+            count = countForItemFromBackground(stores, found, onlyToday);
+        dispatch::main().async([done, count] { done(count); });
+    });
+}
+
 } // namespace corvane::visibleitems

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/objectid.h"
 #include "store/predicate.h"
 #include "store/query.h"
 
@@ -49,6 +50,11 @@ void visibleDataItemIdsWithBlock(const Predicate &predicate, const QList<SortDes
 // its queue.
 qint64 countForItemFromBackground(StoreManager &stores, const Record *record, bool onlyToday,
                                   const Predicate &extraPredicate = Predicate(), Date now = currentDate());
+
+// countForItemFromBackground() of the record with that identifier (null:
+// everything), run on the background queue; `done` gets the count on the
+// main queue. A record that is gone gets 0.
+void countForItemAsync(StoreManager &stores, ObjectID record, bool onlyToday, std::function<void(qint64)> done);
 
 } // namespace visibleitems
 } // namespace corvane
