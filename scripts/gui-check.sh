@@ -54,8 +54,9 @@ done
 
 home="$work/home"
 feeds=(city science tech)
+categories=(News Science Technology)
 for n in 0 1 2; do
-  "$ctl" --home "$home" --no-default-feeds add "${bases[$n]}/${feeds[$n]}.xml" >/dev/null
+  "$ctl" --home "$home" --no-default-feeds add "${bases[$n]}/${feeds[$n]}.xml" --category "${categories[$n]}" >/dev/null
 done
 "$ctl" --home "$home" --assume-online refresh >/dev/null || fail "the refresh of the local feeds failed"
 # As after a while of use: a keyword that marks, two items read, one starred.
@@ -65,6 +66,7 @@ mapfile -t hashes < <("$ctl" --home "$home" list-items | awk '{print $4}')
 "$ctl" --home "$home" read "${hashes[1]}" >/dev/null
 "$ctl" --home "$home" read "${hashes[3]}" >/dev/null
 "$ctl" --home "$home" star "${hashes[2]}" >/dev/null
+for category in "${categories[@]}"; do "$ctl" --home "$home" sidebar "$category" on >/dev/null; done
 
 # A private X server with a window manager.
 # Xvfb takes the first free display and writes its number.

@@ -14,6 +14,7 @@
 #include "store/datasource.h"
 
 #include <QFontMetricsF>
+#include <QEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -51,6 +52,7 @@ CategorySidebar::CategorySidebar(DataItemAdapter &adapter, EngineBridge &bridge,
     m_column->viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     m_column->setFixedWidth(kWidth);
+    m_column->viewport()->installEventFilter(this);
     bridge.watchSettings({QStringLiteral("FeedsAsImagesInSidebar"), QStringLiteral("FolderTabsMode"),
                           QStringLiteral("location"), QStringLiteral("fontColor"), QStringLiteral("backgroundColor"),
                           QStringLiteral("opacity")});
@@ -156,7 +158,21 @@ void CategorySidebar::setupButtons()
         ordered.append(button);
     }
     m_buttons = ordered;
+    fitColumn();
+}
+
+// As tall as the tabs need, and at least as tall as the column, whose
+// lower end shows the product name.
+void CategorySidebar::fitColumn()
+{
     resize(kWidth, qMax(int(std::ceil(m_neededHeight)), m_column->viewport()->height()));
+}
+
+bool CategorySidebar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_column->viewport() && event->type() == QEvent::Resize)
+        fitColumn();
+    return QWidget::eventFilter(watched, event);
 }
 
 void CategorySidebar::refreshCounts()

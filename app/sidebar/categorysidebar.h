@@ -53,9 +53,11 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void refreshCounts();
+    void fitColumn();
     void reorder(CategorySidebarButton *dragged, double y);
     double labelLength(const QString &name, bool subscription) const;
 

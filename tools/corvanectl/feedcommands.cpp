@@ -107,6 +107,31 @@ int remove(Invocation &call)
     return 0;
 }
 
+// Shows or hides a category's or a subscription's tab in the bar's sidebar.
+int sidebar(Invocation &call)
+{
+    if (!hasArguments(call, 2, 2))
+        return 2;
+    const QString &which = call.args[0];
+    const QString &state = call.args[1];
+    if (state != u"on" && state != u"off")
+        return usageError(call, QStringLiteral("the state is on or off, not %1").arg(state));
+    DatasourceManager &engine = call.engine(false);
+    Context *main = engine.contextMain();
+    Record *target = findFeed(engine, which);
+    if (!target)
+        for (Category *category : main->fetchAs<Category>(Query{Entity::Category}))
+            if (category->name() == which)
+                target = category;
+    if (!target)
+        return fail(QStringLiteral("no category or subscription %1").arg(which));
+    target->setValue(QStringLiteral("sidebar"), state == u"on");
+    if (!StoreManager::saveFromContext(main))
+        return fail(QStringLiteral("the change could not be saved"));
+    out() << "sidebar " << state << ": " << which << '\n';
+    return 0;
+}
+
 int listFeeds(Invocation &call)
 {
     const bool json = takeFlag(call.args, QStringLiteral("--json"));
@@ -161,6 +186,8 @@ const QList<Command> &feedCommands()
          add},
         {"remove", "remove URL", "Deletes the subscription with this address and its items.", remove},
         {"list-feeds", "list-feeds [--json]", "Lists the subscriptions in their order.", listFeeds},
+        {"sidebar", "sidebar CATEGORY|URL on|off", "Shows or hides the tab of a category or a subscription in the bar's sidebar.",
+         sidebar},
         {"keywords", "keywords [NAME...]", "Prints the keywords; with names, makes the list exactly these first.",
          keywords},
     };
