@@ -147,12 +147,22 @@ TEST_F(BarModesTest, CollapsingKeepsTheScreenSideEdge)
     controller->expand(true);
     EXPECT_EQ(controller->window()->geometry(), expanded);
 
-    // Without category tabs there is nothing to collapse for: the bar expands.
+    // Without category tabs there is nothing to collapse for: the bar
+    // expands, the column goes and the category selection with it.
+    QWidget column(controller->window());
+    column.setFixedWidth(19);
+    controller->setSideColumn(&column);
+    EXPECT_TRUE(column.isVisibleTo(controller->window()));
+    EXPECT_EQ(controller->scrollView()->width(), expanded.width() - 19);
+    controller->adapter().setSelectedCategoryId(m_source);
     controller->expand(false);
     settings().setValue(QStringLiteral("FolderTabsMode"), 0);
     settle();
     EXPECT_FALSE(controller->isCollapsed());
     EXPECT_EQ(controller->window()->width(), expanded.width());
+    EXPECT_FALSE(column.isVisibleTo(controller->window()));
+    EXPECT_EQ(controller->scrollView()->width(), expanded.width());
+    EXPECT_TRUE(controller->adapter().selectedCategoryId().isNull());
 }
 
 } // namespace

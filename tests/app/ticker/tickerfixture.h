@@ -156,7 +156,8 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    ManualClock m_clock;
+    // Starts at the real time: the engine judges "today" by it.
+    ManualClock m_clock{currentDate()};
     RecordingPreview m_preview;
     std::unique_ptr<DatasourceManager> m_engine;
     std::unique_ptr<desktop::EngineBridge> m_bridge;
