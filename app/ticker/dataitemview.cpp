@@ -3,6 +3,7 @@
 #include "browser.h"
 #include "dataitemadapter.h"
 #include "entrymenu.h"
+#include "mainwindowcontroller.h"
 #include "entrystyle.h"
 #include "pictures.h"
 #include "previewpresenter.h"
@@ -269,6 +270,10 @@ void DataItemView::setInactive()
 
 void DataItemView::enterEvent(QEnterEvent *)
 {
+    // While the keys move the selection, the entry under the mouse stays as it is.
+    if (const MainWindowController *bar = MainWindowController::sharedInstance();
+        bar && (bar->inducedScroll() || MainWindowController::keyboardMode()))
+        return;
     if (g_entered && g_entered != this)
         g_entered->setInactive();
     g_entered = this;
@@ -285,6 +290,8 @@ void DataItemView::mouseMoveEvent(QMouseEvent *event)
 
 void DataItemView::leaveEvent(QEvent *)
 {
+    if (const MainWindowController *bar = MainWindowController::sharedInstance(); bar && !bar->unselectAllowed())
+        return;
     if (g_entered == this)
         g_entered = nullptr;
     setInactive();

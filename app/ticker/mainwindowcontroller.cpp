@@ -6,6 +6,7 @@
 #include "entrystyle.h"
 #include "listview.h"
 #include "previewpresenter.h"
+#include "scrollindicator.h"
 
 #include "platform/eventsound.h"
 #include "platform/windowlevel.h"
@@ -21,6 +22,7 @@
 
 #include <QDateTime>
 #include <QDragEnterEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
@@ -37,7 +39,6 @@ namespace corvane::desktop {
 namespace {
 
 MainWindowController *g_shared = nullptr;
-bool g_keyboardMode = false;
 
 constexpr int kDefaultBarWidth = 240;
 
@@ -111,6 +112,40 @@ void BarWindow::dropEvent(QDropEvent *event)
         event->ignore();
 }
 
+namespace {
+
+int hotKeyOf(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_Down: return MainWindowController::KeyDown;
+    case Qt::Key_Up: return MainWindowController::KeyUp;
+    case Qt::Key_Space: return MainWindowController::KeySpace;
+    case Qt::Key_Right: return MainWindowController::KeyRight;
+    case Qt::Key_Left: return MainWindowController::KeyLeft;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return MainWindowController::KeyReturn;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+void BarWindow::keyPressEvent(QKeyEvent *event)
+{
+    const int key = hotKeyOf(event->key());
+    if (key && event->modifiers() == Qt::NoModifier && onKey && onKey(key, true))
+        return;
+    QWidget::keyPressEvent(event);
+}
+
+void BarWindow::keyReleaseEvent(QKeyEvent *event)
+{
+    const int key = hotKeyOf(event->key());
+    if (key && !event->isAutoRepeat() && onKey && onKey(key, false))
+        return;
+    QWidget::keyReleaseEvent(event);
+}
+
 MainWindowController::MainWindowController(DatasourceManager &engine, EngineBridge &bridge, Settings &settings,
                                            const Options &options)
     : m_engine(engine)
@@ -123,6 +158,15 @@ MainWindowController::MainWindowController(DatasourceManager &engine, EngineBrid
     EntryStyle::current().load(settings);
     m_window = new BarWindow;
     m_window->onDroppedText = [this](const QString &text) { return addDroppedFeed(text); };
+    m_window->onKey = [this](int key, bool pressed) {
+        if (!allowedHotKeys().contains(HotKey(key)))
+            return false;
+        if (pressed)
+            hotkeyPressed(key);
+        else
+            hotkeyReleased(key);
+        return true;
+    };
     m_adapter = new DataItemAdapter(engine, bridge, settings, m_clock, this);
 
     m_scrollView = new QScrollArea(m_window);
@@ -200,11 +244,6 @@ MainWindowController::~MainWindowController()
 MainWindowController *MainWindowController::sharedInstance()
 {
     return g_shared;
-}
-
-void MainWindowController::mouseMoved()
-{
-    g_keyboardMode = false;
 }
 
 void MainWindowController::show()
@@ -626,6 +665,7 @@ void MainWindowController::updateTimes()
 void MainWindowController::scrollDidChange()
 {
     m_engine.stores().deferProcessing();
+    m_scrollIndicator->update();
     const double h = m_scrollView->viewport()->height();
     const double y = m_listView->height() - scrollValue() - h;
     if (y < m_minValidY || y + h > m_maxValidY)

@@ -29,10 +29,12 @@ class Settings;
 
 namespace corvane::desktop {
 
+class BarResizer;
 class DataItemAdapter;
 class DataItemView;
 class EngineBridge;
 class ListView;
+class ScrollIndicator;
 
 // The bar's window: draws the background, takes dropped feed addresses and
 // tells its controller about size changes.
@@ -44,6 +46,8 @@ public:
 
     // Called with a dropped or pasted text; true when it was taken.
     std::function<bool(const QString &)> onDroppedText;
+    // Called with the bar's keys (arrows, space, return), pressed or released.
+    std::function<bool(int key, bool pressed)> onKey;
 
 Q_SIGNALS:
     void resized();
@@ -54,6 +58,8 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
 };
 
 // Owns the bar: a tall, narrow window docked at the left or right screen
@@ -85,6 +91,7 @@ public:
     static void mouseMoved();
 
     BarWindow *window() const { return m_window; }
+    BarResizer *resizer() const { return m_resizer; }
     DataItemAdapter &adapter() const { return *m_adapter; }
     ListView *listView() const { return m_listView; }
     QScrollArea *scrollView() const { return m_scrollView; }
@@ -133,6 +140,27 @@ public:
     void toggleCurrentStarred();
     // The category column beside the list (shown while FolderTabsMode is 1 or more).
     void setSideColumn(QWidget *column);
+
+    // Keys over the bar: 1 down, 2 up, 3 space, 4 right, 5 left, 6 return.
+    enum HotKey { KeyDown = 1, KeyUp, KeySpace, KeyRight, KeyLeft, KeyReturn };
+    // The hot keys the settings allow while the mouse is over the bar.
+    QList<HotKey> allowedHotKeys() const;
+    void hotkeyPressed(int key);
+    void hotkeyReleased(int key);
+    // The position of the selected (highlighted) entry, or 0.
+    int selectedItemIndex() const;
+    void selectItemIndex(int position);
+    void togglePreviewItemIndex(int position);
+    void previewItemIndex(int position);
+    void openItemInBrowser(int position);
+    // Whether the mouse may change the highlight (not during keyboard
+    // navigation or a selection scroll).
+    bool unselectAllowed() const;
+    static bool keyboardMode();
+    // Scrolls that the selection started, running or just ended.
+    bool inducedScroll() const { return m_selectItemAnimateCount > 0; }
+    // Ends a running selection scroll at once (tests, hiding).
+    void finishSelectionScroll();
     // The counter: drops arrivals that have come into sight and shows the count.
     void updateInvisibleList();
 
@@ -205,6 +233,19 @@ private:
     QPushButton *m_counterButton = nullptr;
     QHash<QString, QToolButton *> m_toolButtons;
     QPointer<QWidget> m_sideColumn;
+    BarResizer *m_resizer = nullptr;
+    ScrollIndicator *m_scrollIndicator = nullptr;
+
+    // Keyboard selection.
+    DataItemView *viewAtIndex(int position) const;
+    void selectNeededView(bool &previewDue);
+    int m_selectItemAnimateCount = 0;
+    QPointer<QObject> m_selectScroll;
+    int m_selectItemProposed = 0;
+    int m_neededSelectIndex = 0;
+    QPointer<DataItemView> m_neededSelectView;
+    bool m_previewWhenKeyReleased = false;
+    bool m_previewWhenStoppedScrolling = false;
     bool m_searchShown = false;
     bool m_collapsed = false;
     int m_widthBeforeCollapse = 0;

@@ -7,6 +7,9 @@
 #include "entrystyle.h"
 #include "listview.h"
 #include "previewpresenter.h"
+#include "barresizer.h"
+#include "scrollindicator.h"
+#include "platform/x11dock.h"
 #include "toolicons.h"
 
 #include "base/settings.h"
@@ -40,6 +43,14 @@ const QStringList kRow{QStringLiteral("search"), QStringLiteral("add"), QStringL
 
 void MainWindowController::makeChrome()
 {
+    m_scrollIndicator = new ScrollIndicator(m_scrollView, m_clock);
+    m_resizer = new BarResizer(m_window);
+    connect(m_resizer, &BarResizer::resizing, this, [this](const QRect &frame) {
+        m_window->setGeometry(frame);
+        desktop::setStrut(m_window, m_windowLocation == 1 ? ScreenEdge::Right : ScreenEdge::Left, frame);
+    });
+    connect(m_resizer, &BarResizer::resizeFinished, this,
+            [this](int width) { m_settings.setValue(QStringLiteral("BarWidth"), width); });
     m_searchField = new QLineEdit(m_window);
     m_searchField->setPlaceholderText(tr("Search"));
     m_searchField->setClearButtonEnabled(true);
@@ -185,6 +196,8 @@ void MainWindowController::layoutChrome()
         top += kCounterHeight;
     }
     m_scrollView->setGeometry(left, top, contentWidth, qMax(0, height - top - kToolRowHeight));
+    m_resizer->place(m_collapsed ? 2 : m_windowLocation);
+    m_scrollIndicator->update(false);
     m_listView->resize(m_scrollView->viewport()->width(), m_listView->height());
 }
 
