@@ -9,6 +9,7 @@
 #include "scrollindicator.h"
 
 #include "platform/eventsound.h"
+#include "platform/keygrab.h"
 #include "platform/windowlevel.h"
 #include "platform/x11dock.h"
 
@@ -138,6 +139,16 @@ void BarWindow::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
+void BarWindow::enterEvent(QEnterEvent *)
+{
+    Q_EMIT mouseEntered();
+}
+
+void BarWindow::leaveEvent(QEvent *)
+{
+    Q_EMIT mouseLeft();
+}
+
 void BarWindow::keyReleaseEvent(QKeyEvent *event)
 {
     const int key = hotKeyOf(event->key());
@@ -186,6 +197,17 @@ MainWindowController::MainWindowController(DatasourceManager &engine, EngineBrid
     connect(m_scrollView->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &MainWindowController::scrollDidChange);
     makeChrome();
+    // The keys are the bar's only while the mouse is over it.
+    m_keyGrab = new RootKeyGrab(this);
+    connect(m_window, &BarWindow::mouseEntered, this, [this] {
+        QList<RootKeyGrab::Key> keys;
+        for (HotKey key : allowedHotKeys())
+            keys.append(RootKeyGrab::Key(int(key)));
+        m_keyGrab->grab(keys);
+    });
+    connect(m_window, &BarWindow::mouseLeft, m_keyGrab, &RootKeyGrab::release);
+    connect(m_keyGrab, &RootKeyGrab::pressed, this, &MainWindowController::hotkeyPressed);
+    connect(m_keyGrab, &RootKeyGrab::released, this, &MainWindowController::hotkeyReleased);
     connect(m_window, &BarWindow::resized, this, [this] {
         layoutChrome();
         rebuildViews(true);

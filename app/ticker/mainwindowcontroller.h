@@ -30,6 +30,7 @@ class Settings;
 namespace corvane::desktop {
 
 class BarResizer;
+class RootKeyGrab;
 class DataItemAdapter;
 class DataItemView;
 class EngineBridge;
@@ -51,6 +52,8 @@ public:
 
 Q_SIGNALS:
     void resized();
+    void mouseEntered();
+    void mouseLeft();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -59,6 +62,8 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
 };
 
@@ -234,6 +239,7 @@ private:
     QHash<QString, QToolButton *> m_toolButtons;
     QPointer<QWidget> m_sideColumn;
     BarResizer *m_resizer = nullptr;
+    RootKeyGrab *m_keyGrab = nullptr;
     ScrollIndicator *m_scrollIndicator = nullptr;
 
     // Keyboard selection.

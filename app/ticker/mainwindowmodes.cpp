@@ -9,6 +9,7 @@
 #include "previewpresenter.h"
 #include "barresizer.h"
 #include "scrollindicator.h"
+#include "platform/keygrab.h"
 #include "platform/x11dock.h"
 #include "toolicons.h"
 
@@ -322,6 +323,7 @@ void MainWindowController::expand(bool expand)
 {
     if (expand != m_collapsed)
         return;
+    m_keyGrab->release();
     PreviewPresenter::shared().close(false);
     QRect frame = m_window->geometry();
     const bool right = m_windowLocation == 1;

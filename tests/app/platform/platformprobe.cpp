@@ -8,6 +8,7 @@
 //   platform_probe listen ID SCOPE
 //                            -- a listening single instance; prints
 //                               "listening", then "urls <n>" and each URL
+#include "platform/keygrab.h"
 #include "platform/singleinstance.h"
 #include "platform/windowlevel.h"
 #include "platform/x11dock.h"
@@ -57,6 +58,18 @@ QString handle(QWidget &bar, const QStringList &words)
     } else if (verb == QLatin1String("strut") && words.size() == 2) {
         setStrut(&bar, words[1] == QLatin1String("left") ? ScreenEdge::Left : ScreenEdge::Right,
                  bar.geometry());
+    } else if (verb == QLatin1String("grab")) {
+        static RootKeyGrab keys;
+        static bool connected = false;
+        if (!connected) {
+            QObject::connect(&keys, &RootKeyGrab::pressed, [](int key) { say(QStringLiteral("key %1 pressed").arg(key)); });
+            QObject::connect(&keys, &RootKeyGrab::released, [](int key) { say(QStringLiteral("key %1 released").arg(key)); });
+            connected = true;
+        }
+        if (words.value(1) == QLatin1String("off"))
+            keys.release();
+        else
+            keys.grab({RootKeyGrab::Down, RootKeyGrab::Up, RootKeyGrab::Return});
     } else if (verb == QLatin1String("clear")) {
         clearStrut(&bar);
     } else if (verb == QLatin1String("level") && words.size() >= 2) {

@@ -3,6 +3,8 @@
 // window's properties back from the server.
 #include "xserver.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 
@@ -199,3 +201,42 @@ TEST_F(X11Dock, LevelChangeKeepsTheDockTypeAndStrut)
 }
 
 } // namespace
+
+namespace {
+
+// Sends keys to the test's X server as a keyboard would (XTEST).
+bool typeKey(const QString &display, const QString &key)
+{
+    QProcess xdotool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    xdotool.setProcessEnvironment(environment);
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), key});
+    return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
+}
+
+} // namespace
+
+TEST_F(X11Dock, GrabbedKeysReachTheBarWithoutFocusUntilReleased)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xdotool is not installed";
+    auto bar = startBar();
+    ASSERT_NE(run(*bar, {QStringLiteral("geometry 0 0 100 800"), QStringLiteral("show"), QStringLiteral("grab")}), 0u);
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Down")));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("key 1 pressed"));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("key 1 released"));
+    // Num Lock on: still the bar's.
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Num_Lock")));
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Return")));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("key 6 pressed"));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("key 6 released"));
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Num_Lock")));
+
+    // Released: a key goes elsewhere; the next line is the key after the new grab.
+    run(*bar, {QStringLiteral("grab off")});
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Down")));
+    run(*bar, {QStringLiteral("grab")});
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Up")));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("key 2 pressed"));
+}
