@@ -3,6 +3,7 @@
 #include "urlhandler.h"
 
 #include "platform/singleinstance.h"
+#include "preview/cvpreviewwindowcontroller.h"
 #include "ticker/enginebridge.h"
 #include "ticker/mainwindowcontroller.h"
 
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTextStream>
 
 namespace corvane::desktop {
@@ -90,6 +92,10 @@ int launch(QApplication &app)
     platform::startWatchingSystemWake();
 
     EngineBridge bridge(settings);
+    // Before the bar, whose item adapter listens to the shared preview from its start.
+    CVPreviewWindowController preview(bridge, settings);
+    PreviewPresenter::setShared(&preview);
+    const auto unsharePreview = qScopeGuard([] { PreviewPresenter::setShared(nullptr); });
     MainWindowController controller(engine, bridge, settings, MainWindowController::Options{});
     controller.show();
 
