@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebEngineScript>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 namespace corvane::test {
@@ -343,6 +344,74 @@ TEST_F(PreviewBubbleTest, OpensTowardsTheScreenAndFollowsItsEntry)
     // An arrow below the screen closes the bubble.
     QSignalSpy disappeared(m_bubble.get(), &CVPreviewWindowController::didDisappear);
     m_bubble->moveArrow(QPoint(kLeftArrow.x(), 5000), true);
+    EXPECT_TRUE(m_bubble->shownItem().isNull());
+    m_clock.advance(0.2);
+    EXPECT_EQ(disappeared.count(), 1);
+}
+
+} // namespace
+} // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+TEST_F(PreviewBubbleTest, ContentStillLoadingShowsAfterHalfASecond)
+{
+    HttpTestServer server;
+    HttpTestServer::Response hanging;
+    hanging.neverAnswer = true;
+    server.setResponse(QStringLiteral("/slow.png"), hanging);
+    m_bubble->showItem(item(QStringLiteral("Slow"), QStringLiteral("<p>Text</p><img src=\"%1\">")
+                                                        .arg(server.url(QStringLiteral("/slow.png")).toString())),
+                       kLeftArrow, true);
+    ASSERT_TRUE(spinUntil([&] { return server.requestCount(QStringLiteral("/slow.png")) > 0; }));
+    EXPECT_FALSE(m_bubble->windowOrderedIn());
+    EXPECT_TRUE(m_bubble->isCalculating());
+    m_clock.advance(0.5);
+    EXPECT_TRUE(m_bubble->windowOrderedIn());
+    EXPECT_TRUE(m_bubble->bubbleView()->isVisible());
+    // Its height follows once measured.
+    ASSERT_TRUE(spinUntil([&] { return m_bubble->contentHeight() > 17; }));
+    m_bubble->close(false);
+}
+
+TEST_F(PreviewBubbleTest, FollowsItsSettingsAndItsItem)
+{
+    struct Level
+    {
+        qint64 alwaysOnTop;
+        bool onTop;
+    };
+    for (const Level &row : {Level{1, true}, Level{0, false}, Level{2, false}}) {
+        SCOPED_TRACE(row.alwaysOnTop);
+        settings().setValue(QStringLiteral("alwaysOnTop"), row.alwaysOnTop);
+        settle();
+        const Qt::WindowFlags flags = m_bubble->bubbleView()->windowFlags();
+        EXPECT_EQ(flags.testFlag(Qt::WindowStaysOnTopHint), row.onTop);
+        EXPECT_FALSE(flags.testFlag(Qt::WindowStaysOnBottomHint)) << "the bubble is never behind other windows";
+    }
+    settings().removeValue(QStringLiteral("alwaysOnTop"));
+
+    const ObjectID id = item(QStringLiteral("Fonts"), QStringLiteral("<p>Text</p>"));
+    ASSERT_TRUE(show(id));
+    settings().setValue(QStringLiteral("fontSize"), 17.4);
+    settings().setValue(QStringLiteral("fontName"), QStringLiteral("DejaVu Serif"));
+    settle();
+    QWebEngineSettings *web = m_bubble->page()->settings();
+    EXPECT_EQ(web->fontSize(QWebEngineSettings::DefaultFontSize), 17);
+    EXPECT_EQ(web->fontFamily(QWebEngineSettings::StandardFont), QStringLiteral("DejaVu Serif"));
+    EXPECT_EQ(m_bubble->shownItem(), id);
+    settings().removeValue(QStringLiteral("fontSize"));
+    settings().removeValue(QStringLiteral("fontName"));
+    settle();
+
+    // The item deleted elsewhere (a trim, another machine) closes its bubble.
+    QSignalSpy disappeared(m_bubble.get(), &CVPreviewWindowController::didDisappear);
+    background()->performBlockConfinedAndWait([&] {
+        background()->deleteObject(background()->existingObject(id));
+        EXPECT_TRUE(background()->save());
+    });
+    settle();
     EXPECT_TRUE(m_bubble->shownItem().isNull());
     m_clock.advance(0.2);
     EXPECT_EQ(disappeared.count(), 1);
