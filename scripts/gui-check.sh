@@ -112,5 +112,18 @@ echo "$geometry" | grep -q 'Geometry: 280x800' || fail "the bar does not span th
 sleep 3
 mkdir -p "$(dirname "$shot")"
 import -window root -crop 640x800+0+0 "$shot"
+# A click on the first entry opens its preview beside the bar.
+preview_shot=$(dirname "$shot")/preview.png
+xdotool mousemove 120 40 click 1
+bubble=""
+for _ in $(seq 100); do
+  bubble=$(xdotool search --onlyvisible --name 'Corvane Preview' 2>/dev/null | head -1 || true)
+  [ -n "$bubble" ] && break
+  sleep 0.1
+done
+[ -n "$bubble" ] || { cat "$work/corvane.log" >&2; fail "no preview appeared after a click on the first entry"; }
+sleep 1
+import -window root -crop 720x800+0+0 "$preview_shot"
 echo "gui-check: dock window $window, strut $strut, $geometry"
+echo "gui-check: preview screenshot in $preview_shot"
 echo "gui-check: screenshot in $shot"

@@ -3,6 +3,7 @@
 #include "urlhandler.h"
 
 #include "platform/singleinstance.h"
+#include "preview/cvpreviewwindowcontroller.h"
 #include "sidebar/categorysidebar.h"
 #include "ticker/enginebridge.h"
 #include "ticker/mainwindowcontroller.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTextStream>
 
 namespace corvane::desktop {
@@ -91,6 +93,10 @@ int launch(QApplication &app)
     platform::startWatchingSystemWake();
 
     EngineBridge bridge(settings);
+    // Before the bar, whose item adapter listens to the shared preview from its start.
+    CVPreviewWindowController preview(bridge, settings);
+    PreviewPresenter::setShared(&preview);
+    const auto unsharePreview = qScopeGuard([] { PreviewPresenter::setShared(nullptr); });
     MainWindowController controller(engine, bridge, settings, MainWindowController::Options{});
     // Owned by its column, which the bar's window owns.
     auto *sidebar = new CategorySidebar(controller.adapter(), bridge, settings, controller.window());
