@@ -331,7 +331,7 @@ TEST_F(PreviewBubbleTest, WidthDragStopsAtTheLimitsAndIsKeptForTheNextItem)
     }
 }
 
-TEST_F(PreviewBubbleTest, OpensTowardsTheScreenAndFollowsItsEntry)
+TEST_F(PreviewBubbleTest, OpensTowardsTheScreenFollowsItsEntryAndLetsTheEngineGo)
 {
     EXPECT_EQ(m_bubble->webView(), nullptr) << "the web engine starts with the first preview";
     const ObjectID id = item(QStringLiteral("Sides"), QStringLiteral("<p>Text</p>"));
@@ -365,6 +365,15 @@ TEST_F(PreviewBubbleTest, OpensTowardsTheScreenAndFollowsItsEntry)
     EXPECT_TRUE(m_bubble->shownItem().isNull());
     m_clock.advance(0.2);
     EXPECT_EQ(disappeared.count(), 1);
+
+    // Closed for a while, the bubble lets the web engine go, and starts it again when needed.
+    m_clock.advance(60);
+    EXPECT_NE(m_bubble->webView(), nullptr);
+    m_clock.advance(60);
+    EXPECT_EQ(m_bubble->webView(), nullptr);
+    EXPECT_EQ(m_bubble->page(), nullptr);
+    ASSERT_TRUE(show(id, kLeftArrow, true));
+    EXPECT_EQ(m_bubble->frame().left(), kLeftArrow.x());
 }
 
 } // namespace
