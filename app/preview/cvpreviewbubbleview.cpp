@@ -2,12 +2,12 @@
 
 #include "previewlayout.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QShortcut>
 #include <QToolButton>
 
 namespace corvane::desktop {
@@ -84,6 +84,9 @@ CVPreviewBubbleView::CVPreviewBubbleView(QWidget *parent) : QWidget(parent)
     palette.setColor(QPalette::WindowText, QColor(20, 20, 20));
     m_title->setPalette(palette);
     connect(m_title, &QLabel::linkActivated, this, &CVPreviewBubbleView::titleLinkActivated);
+
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &CVPreviewBubbleView::escapePressed);
 
     m_grip = new QWidget(this);
     m_grip->setCursor(Qt::SizeHorCursor);
@@ -224,15 +227,6 @@ bool CVPreviewBubbleView::eventFilter(QObject *watched, QEvent *event)
     default:
         return false;
     }
-}
-
-void CVPreviewBubbleView::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Escape) {
-        Q_EMIT escapePressed();
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }
 
 } // namespace corvane::desktop

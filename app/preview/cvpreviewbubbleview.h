@@ -41,12 +41,12 @@ Q_SIGNALS:
     // The user drags the grip: the width asked for, not yet bounded.
     void widthDragged(int width);
     void widthDragFinished();
+    // Escape, wherever the focus is in the bubble.
     void escapePressed();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

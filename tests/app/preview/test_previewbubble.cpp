@@ -236,6 +236,12 @@ TEST_F(PreviewBubbleTest, FollowedLinksGoToTheBrowserAndCloseTheBubble)
     QTest::mouseClick(m_bubble->bubbleView()->openButton(), Qt::LeftButton);
     EXPECT_EQ(m_opened, QList<QUrl>{link});
     EXPECT_TRUE(m_bubble->shownItem().isNull());
+
+    // Escape closes it, with the focus in the web view too.
+    m_clock.advance(0.2);
+    ASSERT_TRUE(show(id));
+    QTest::keyClick(m_bubble->webView()->focusProxy(), Qt::Key_Escape);
+    EXPECT_TRUE(m_bubble->shownItem().isNull());
 }
 
 TEST_F(PreviewBubbleTest, HostileContentNeitherRunsNorReachesFilesNorNavigates)
