@@ -380,6 +380,13 @@ TEST_F(PreviewBubbleTest, OpensTowardsTheScreenFollowsItsEntryAndLetsTheEngineGo
     EXPECT_EQ(m_bubble->page(), nullptr);
     ASSERT_TRUE(show(id, kLeftArrow, true));
     EXPECT_EQ(m_bubble->frame().left(), kLeftArrow.x());
+
+    // Closed and opened again at once: the new document loads after the blank one.
+    const ObjectID next = item(QStringLiteral("Next"), QStringLiteral("<p id=\"next\">Next</p>"));
+    m_bubble->close(false);
+    ASSERT_TRUE(show(next, kLeftArrow, true));
+    EXPECT_EQ(evaluate(QStringLiteral("document.getElementById('next').textContent")).toString(),
+              QStringLiteral("Next"));
 }
 
 } // namespace
