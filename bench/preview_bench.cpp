@@ -1,10 +1,12 @@
 // Figures of the preview bubble, on a home made by `bar_bench generate`:
-//   preview_bench HOME [CLICKS]
+//   preview_bench HOME [CLICKS] [release]
 // The bar is shown and settles; then a click on an entry (a mouse press
 // sent to the entry view, as the bar receives it) until the bubble is
 // ordered in: once with the web engine not yet started, then CLICKS times
 // (default 30) with it warm, each on another entry after the last bubble
-// was closed. Resident memory before and after the first preview.
+// was closed. Resident memory before and after the first preview, and
+// that of the processes the web engine starts; with "release", those
+// again after the bubble has been closed long enough to let the engine go.
 #include "preview/cvpreviewwindowcontroller.h"
 #include "ticker/dataitemview.h"
 #include "ticker/enginebridge.h"
@@ -15,10 +17,15 @@
 #include "feeds/refresh/datasourcemanager.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QScrollArea>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,12 +46,57 @@ long residentKiB()
     return -1;
 }
 
+// Proportional set size of the processes the web engine started (zygote,
+// renderer, utility processes: every descendant of this one), so pages
+// they share are counted once.
+long helperPssKiB()
+{
+    QHash<qint64, qint64> parents;
+    QHash<qint64, long> resident;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("PPid:"))
+                parents.insert(pid, line.mid(5).trimmed().toLongLong());
+        }
+        QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+        if (rollup.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : rollup.readAll().split('\n'))
+                if (line.startsWith("Pss:"))
+                    resident.insert(pid, line.mid(4).trimmed().split(' ').first().toLong());
+    }
+    const qint64 self = QCoreApplication::applicationPid();
+    long total = 0;
+    for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
+        qint64 ancestor = it.value();
+        for (int depth = 0; depth < 8 && ancestor > 1 && ancestor != self; ++depth)
+            ancestor = parents.value(ancestor, 0);
+        if (ancestor == self)
+            total += resident.value(it.key());
+    }
+    return total;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the event loop (sleeping between events) for that long.
 void settle(int ms)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // Milliseconds from a click on the entry to the bubble ordered in; -1 when it never was.
@@ -121,8 +173,9 @@ int main(int argc, char **argv)
             settle(1000);
             const long after = residentKiB();
             std::printf("first preview after start (web engine cold): %.1f ms\n", first);
-            std::printf("resident memory: %.1f MB before the first preview, %.1f MB after\n", before / 1024.0,
-                        after / 1024.0);
+            std::printf("resident memory: %.1f MB before the first preview, %.1f MB after, "
+                        "and %.1f MB (proportional) in the web engine's own processes\n",
+                        before / 1024.0, after / 1024.0, helperPssKiB() / 1024.0);
             std::vector<double> warm;
             for (int i = 0; i < clicks; ++i) {
                 bubble.close(false);
@@ -138,6 +191,13 @@ int main(int argc, char **argv)
                         warm[warm.size() / 2], warm.front(), warm.back(), clicks);
         }
         bubble.close(false);
+        if (status == 0 && args.size() > 3 && args.at(3) == u"release") {
+            const double cpuBefore = cpuSeconds();
+            settle(125 * 1000);
+            std::printf("closed for 125 s: %.2f s CPU in this process; resident memory %.1f MB, %.1f MB "
+                        "(proportional) in the web engine's own processes\n",
+                        cpuSeconds() - cpuBefore, residentKiB() / 1024.0, helperPssKiB() / 1024.0);
+        }
     }
     PreviewPresenter::setShared(nullptr);
     return status;

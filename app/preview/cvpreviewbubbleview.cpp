@@ -2,12 +2,12 @@
 
 #include "previewlayout.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QShortcut>
 #include <QToolButton>
 
 namespace corvane::desktop {
@@ -67,7 +67,6 @@ QPainterPath outline(const QRectF &bounds, int arrowY, bool onLeft)
 CVPreviewBubbleView::CVPreviewBubbleView(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    setMouseTracking(true);
     setContextMenuPolicy(Qt::NoContextMenu);
 
     m_title = new QLabel(this);
@@ -85,6 +84,13 @@ CVPreviewBubbleView::CVPreviewBubbleView(QWidget *parent) : QWidget(parent)
     palette.setColor(QPalette::WindowText, QColor(20, 20, 20));
     m_title->setPalette(palette);
     connect(m_title, &QLabel::linkActivated, this, &CVPreviewBubbleView::titleLinkActivated);
+
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &CVPreviewBubbleView::escapePressed);
+
+    m_grip = new QWidget(this);
+    m_grip->setCursor(Qt::SizeHorCursor);
+    m_grip->installEventFilter(this);
 
     m_openButton = makeButton(QStringLiteral("internet-web-browser"), QStringLiteral("Open"),
                               QStringLiteral("Open in the browser"), this);
@@ -126,6 +132,8 @@ int CVPreviewBubbleView::contentTop(int width) const
 void CVPreviewBubbleView::placeContents()
 {
     const int w = width();
+    m_grip->setGeometry(m_showOnLeft ? w - kGripWidth : 0, 0, kGripWidth, height());
+    m_grip->raise();
     const int titleWidth = w - 44;
     m_title->setGeometry(m_showOnLeft ? kTitleInsetArrow : kTitleInsetEdge, kTitleTop, titleWidth,
                          std::max(0, contentTop(w) - 15));
@@ -190,51 +198,35 @@ void CVPreviewBubbleView::resizeEvent(QResizeEvent *event)
     placeContents();
 }
 
-bool CVPreviewBubbleView::isOnGrip(const QPoint &pos) const
+bool CVPreviewBubbleView::eventFilter(QObject *watched, QEvent *event)
 {
-    return m_showOnLeft ? pos.x() >= width() - kGripWidth : pos.x() < kGripWidth;
-}
-
-void CVPreviewBubbleView::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton && isOnGrip(event->position().toPoint())) {
+    if (watched != m_grip)
+        return QWidget::eventFilter(watched, event);
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton)
+            return false;
         m_dragging = true;
-        m_dragStartX = int(event->globalPosition().x());
+        m_dragStartX = int(mouse->globalPosition().x());
         m_dragStartWidth = width();
-        return;
+        return true;
+    case QEvent::MouseMove:
+        if (m_dragging) {
+            const int dx = int(mouse->globalPosition().x()) - m_dragStartX;
+            // The grip is the far edge: right of a left-arrow bubble, left otherwise.
+            Q_EMIT widthDragged(m_dragStartWidth + (m_showOnLeft ? dx : -dx));
+        }
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (m_dragging && mouse->button() == Qt::LeftButton) {
+            m_dragging = false;
+            Q_EMIT widthDragFinished();
+        }
+        return true;
+    default:
+        return false;
     }
-    QWidget::mousePressEvent(event);
-}
-
-void CVPreviewBubbleView::mouseMoveEvent(QMouseEvent *event)
-{
-    if (m_dragging) {
-        const int dx = int(event->globalPosition().x()) - m_dragStartX;
-        // The grip is the far edge: right of a left-arrow bubble, left otherwise.
-        Q_EMIT widthDragged(m_dragStartWidth + (m_showOnLeft ? dx : -dx));
-        return;
-    }
-    setCursor(isOnGrip(event->position().toPoint()) ? Qt::SizeHorCursor : Qt::ArrowCursor);
-    QWidget::mouseMoveEvent(event);
-}
-
-void CVPreviewBubbleView::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (m_dragging && event->button() == Qt::LeftButton) {
-        m_dragging = false;
-        Q_EMIT widthDragFinished();
-        return;
-    }
-    QWidget::mouseReleaseEvent(event);
-}
-
-void CVPreviewBubbleView::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Escape) {
-        Q_EMIT escapePressed();
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }
 
 } // namespace corvane::desktop

@@ -41,20 +41,18 @@ Q_SIGNALS:
     // The user drags the grip: the width asked for, not yet bounded.
     void widthDragged(int width);
     void widthDragFinished();
+    // Escape, wherever the focus is in the bubble.
     void escapePressed();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    bool isOnGrip(const QPoint &pos) const;
-
     QLabel *m_title = nullptr;
+    // Above the web view, which reaches to the far edge.
+    QWidget *m_grip = nullptr;
     QToolButton *m_openButton = nullptr;
     QToolButton *m_closeButton = nullptr;
     QToolButton *m_shareButton = nullptr;

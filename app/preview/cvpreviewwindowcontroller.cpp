@@ -34,6 +34,7 @@ constexpr double kFadeSeconds = 0.2;
 constexpr double kHideDelay = 0.2;
 constexpr double kShowFallback = 0.5; // content that never finishes loading still shows
 constexpr int kMoveMilliseconds = 100;
+constexpr double kReleaseAfter = 120.0;
 
 const QString kWidthKey = QStringLiteral("PreviewWindowWidth");
 
@@ -121,6 +122,16 @@ void CVPreviewWindowController::ensureWebView()
     });
 }
 
+void CVPreviewWindowController::releaseWebView()
+{
+    if (!m_webView || !m_item.isNull())
+        return;
+    delete m_webView;
+    m_webView = nullptr;
+    m_page.reset();
+    m_profile.reset();
+}
+
 void CVPreviewWindowController::applyWebFont()
 {
     QWebEngineSettings *web = m_page->settings();
@@ -162,6 +173,7 @@ void CVPreviewWindowController::setDataItem(ObjectID id)
     }
     ensureWebView();
     m_hideTimer.cancel();
+    m_releaseTimer.cancel();
     m_calculating = true;
     ++m_generation;
     m_width = previewlayout::boundedWidth(int(m_settings.integer(kWidthKey)));
@@ -321,6 +333,8 @@ void CVPreviewWindowController::hide()
     m_bubble->hide();
     m_windowOrderedIn = false;
     m_contentHeight = 0;
+    m_releaseTimer.cancel();
+    m_releaseTimer = m_clock.after(kReleaseAfter, this, [this] { releaseWebView(); });
     Q_EMIT didDisappear();
 }
 

@@ -40,7 +40,8 @@ class PreviewPage;
 //   closed  — hide(): blank document, window hidden, didDisappear.
 //
 // The web engine (profile, page, view) is made on the first item shown, so
-// a bar that never previews never starts it. Content is untrusted: its
+// a bar that never previews never starts it, and let go of two minutes
+// after the bubble closed (releaseWebView()): its page process then ends. Content is untrusted: its
 // scripts never run (the height is measured in the application's script
 // world), it cannot reach local files and it never navigates the bubble;
 // followed links go to the browser and close the bubble (PreviewPage).
@@ -89,6 +90,7 @@ Q_SIGNALS:
 private:
     DataItem *currentItem() const;
     void ensureWebView();
+    void releaseWebView();
     void applyWebFont();
     void measureContent();
     void showWindow();
@@ -119,6 +121,7 @@ private:
     bool m_calculating = false;
     TimerHandle m_hideTimer;
     TimerHandle m_showTimer;
+    TimerHandle m_releaseTimer;
     int m_prevFontSize = 0;
     bool m_windowOrderedIn = false;
     bool m_liveResize = false;

@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -78,11 +79,12 @@ protected:
     }
 
     // Shows the item and waits until the window is sized by its loaded content.
-    bool show(ObjectID id, QPoint arrow = kLeftArrow, bool arrowOnLeft = true)
+    bool show(ObjectID id, QPoint arrow = kLeftArrow, bool arrowOnLeft = true, int patienceMs = 15000)
     {
         QSignalSpy resized(m_bubble.get(), &CVPreviewWindowController::resized);
         m_bubble->showItem(id, arrow, arrowOnLeft);
-        return spinUntil([&] { return m_bubble->windowOrderedIn() && !m_bubble->isCalculating() && resized.count() > 0; });
+        return spinUntil([&] { return m_bubble->windowOrderedIn() && !m_bubble->isCalculating() && resized.count() > 0; },
+                         patienceMs);
     }
 
     // A script run in the application's world, as the bubble runs its own.
@@ -98,10 +100,14 @@ protected:
         return result;
     }
 
+    // Presses, moves and releases the mouse on whatever the bubble shows at `from`.
     void drag(QPoint from, int dx)
     {
-        desktop::CVPreviewBubbleView *view = m_bubble->bubbleView();
-        const QPoint global = view->mapToGlobal(from);
+        desktop::CVPreviewBubbleView *bubble = m_bubble->bubbleView();
+        QWidget *view = bubble->childAt(from);
+        ASSERT_NE(view, nullptr);
+        const QPoint global = bubble->mapToGlobal(from);
+        from = view->mapFrom(bubble, from);
         auto send = [view](QEvent::Type type, QPoint local, QPoint globalPos, Qt::MouseButton button,
                            Qt::MouseButtons buttons) {
             QMouseEvent event(type, local, globalPos, button, buttons, Qt::NoModifier);
@@ -178,7 +184,8 @@ TEST_F(PreviewBubbleTest, OverlongContentShowsItsBeginning)
     const QString paragraph = QStringLiteral("<p>") + QStringLiteral("ü ").repeated(20) + QStringLiteral("</p>");
     while (huge.size() < 600 * 1024)
         huge += paragraph;
-    ASSERT_TRUE(show(item(QStringLiteral("Long"), huge)));
+    // Two mebibytes of markup take the engine a while on a busy machine.
+    ASSERT_TRUE(show(item(QStringLiteral("Long"), huge), kLeftArrow, true, 120000));
     EXPECT_EQ(evaluate(QStringLiteral("document.getElementById('first').textContent")).toString(),
               QStringLiteral("The beginning."));
     EXPECT_EQ(m_bubble->frame().height(), desktop::previewlayout::kMaxHeight);
@@ -220,6 +227,21 @@ TEST_F(PreviewBubbleTest, FollowedLinksGoToTheBrowserAndCloseTheBubble)
         EXPECT_FALSE(m_bubble->bubbleView()->isVisible());
         EXPECT_EQ(disappeared.count(), 1);
     }
+
+    // The open button takes the item itself to the browser.
+    m_opened.clear();
+    const ObjectID id = item(QStringLiteral("Open me"), QStringLiteral("<p>Text</p>"));
+    ASSERT_TRUE(show(id));
+    const QUrl link(m_adapter->item(id)->link());
+    QTest::mouseClick(m_bubble->bubbleView()->openButton(), Qt::LeftButton);
+    EXPECT_EQ(m_opened, QList<QUrl>{link});
+    EXPECT_TRUE(m_bubble->shownItem().isNull());
+
+    // Escape closes it, with the focus in the web view too.
+    m_clock.advance(0.2);
+    ASSERT_TRUE(show(id));
+    QTest::keyClick(m_bubble->webView()->focusProxy(), Qt::Key_Escape);
+    EXPECT_TRUE(m_bubble->shownItem().isNull());
 }
 
 TEST_F(PreviewBubbleTest, HostileContentNeitherRunsNorReachesFilesNorNavigates)
@@ -292,14 +314,16 @@ TEST_F(PreviewBubbleTest, WidthDragStopsAtTheLimitsAndIsKeptForTheNextItem)
         settings().setValue(QStringLiteral("PreviewWindowWidth"), 340);
         ASSERT_TRUE(show(item(QStringLiteral("Wide"), QStringLiteral("<p>Some text</p>")), row.arrow, row.arrowOnLeft));
         const int width = m_bubble->bubbleView()->width();
-        const QPoint grip(row.arrowOnLeft ? width - 2 : 2, 100);
+        // Over the web view, which reaches into the far edge.
+        const int y = m_bubble->webView()->geometry().center().y();
+        const QPoint grip(row.arrowOnLeft ? width - 2 : 5, y);
         const int outward = row.arrowOnLeft ? 1 : -1;
 
         drag(grip, -outward * 1000);
         EXPECT_EQ(m_bubble->bubbleView()->width(), 200);
         EXPECT_EQ(settings().integer(QStringLiteral("PreviewWindowWidth")), 200);
 
-        drag(QPoint(row.arrowOnLeft ? 198 : 2, 100), outward * 2000);
+        drag(QPoint(row.arrowOnLeft ? 198 : 5, y), outward * 2000);
         EXPECT_EQ(m_bubble->bubbleView()->width(), 800);
         EXPECT_EQ(settings().integer(QStringLiteral("PreviewWindowWidth")), 800);
         // The side at the arrow stays where it was.
@@ -313,7 +337,7 @@ TEST_F(PreviewBubbleTest, WidthDragStopsAtTheLimitsAndIsKeptForTheNextItem)
     }
 }
 
-TEST_F(PreviewBubbleTest, OpensTowardsTheScreenAndFollowsItsEntry)
+TEST_F(PreviewBubbleTest, OpensTowardsTheScreenFollowsItsEntryAndLetsTheEngineGo)
 {
     EXPECT_EQ(m_bubble->webView(), nullptr) << "the web engine starts with the first preview";
     const ObjectID id = item(QStringLiteral("Sides"), QStringLiteral("<p>Text</p>"));
@@ -347,6 +371,22 @@ TEST_F(PreviewBubbleTest, OpensTowardsTheScreenAndFollowsItsEntry)
     EXPECT_TRUE(m_bubble->shownItem().isNull());
     m_clock.advance(0.2);
     EXPECT_EQ(disappeared.count(), 1);
+
+    // Closed for a while, the bubble lets the web engine go, and starts it again when needed.
+    m_clock.advance(60);
+    EXPECT_NE(m_bubble->webView(), nullptr);
+    m_clock.advance(60);
+    EXPECT_EQ(m_bubble->webView(), nullptr);
+    EXPECT_EQ(m_bubble->page(), nullptr);
+    ASSERT_TRUE(show(id, kLeftArrow, true));
+    EXPECT_EQ(m_bubble->frame().left(), kLeftArrow.x());
+
+    // Closed and opened again at once: the new document loads after the blank one.
+    const ObjectID next = item(QStringLiteral("Next"), QStringLiteral("<p id=\"next\">Next</p>"));
+    m_bubble->close(false);
+    ASSERT_TRUE(show(next, kLeftArrow, true));
+    EXPECT_EQ(evaluate(QStringLiteral("document.getElementById('next').textContent")).toString(),
+              QStringLiteral("Next"));
 }
 
 } // namespace
