@@ -31,30 +31,8 @@ protected:
         TickerFixture::TearDown();
     }
 
-    std::unique_ptr<MainWindowController> makeController()
-    {
-        MainWindowController::Options options;
-        options.clock = &m_clock;
-        options.startTimers = false;
-        options.playSound = [](const QString &) { return false; };
-        auto controller = std::make_unique<MainWindowController>(*m_engine, *m_bridge, settings(), options);
-        controller->show();
-        controller->window()->resize(240, 600);
-        settle();
-        controller->rebuildViews(true);
-        return controller;
-    }
-
-    void tick(MainWindowController &controller, int times = 1)
-    {
-        for (int i = 0; i < times; ++i) {
-            m_clock.advance(0.2);
-            controller.tick();
-            controller.rebuildViews(false);
-            controller.listView()->finishAnimation();
-            settle();
-        }
-    }
+    std::unique_ptr<MainWindowController> makeController() { return makeBar(); }
+    void tick(MainWindowController &controller, int times = 1) { tickBar(controller, times); }
 
     ObjectID m_source;
 };

@@ -25,32 +25,12 @@ protected:
 
     std::unique_ptr<MainWindowController> makeController()
     {
-        MainWindowController::Options options;
-        options.clock = &m_clock;
-        options.startTimers = false;
-        options.playSound = [this](const QString &name) {
+        return makeBar([this](const QString &name) {
             m_sounds.append(name);
             return true;
-        };
-        auto controller = std::make_unique<MainWindowController>(*m_engine, *m_bridge, settings(), options);
-        controller->window()->resize(240, 600);
-        controller->show();
-        settle();
-        controller->rebuildViews(true);
-        return controller;
+        });
     }
-
-    // One 0.2-second tick of the bar, as its timers run it.
-    void tick(MainWindowController &controller, int times = 1)
-    {
-        for (int i = 0; i < times; ++i) {
-            m_clock.advance(0.2);
-            controller.tick();
-            controller.rebuildViews(false);
-            controller.listView()->finishAnimation();
-            settle();
-        }
-    }
+    void tick(MainWindowController &controller, int times = 1) { tickBar(controller, times); }
 
     // Waiting items for a subscription already shown this run.
     QList<ObjectID> arrive(int count, int firstAge = 0, bool starred = false)

@@ -4,6 +4,8 @@
 
 #include "ticker/dataitemadapter.h"
 #include "ticker/enginebridge.h"
+#include "ticker/listview.h"
+#include "ticker/mainwindowcontroller.h"
 #include "ticker/previewpresenter.h"
 
 #include "base/settings.h"
@@ -144,6 +146,33 @@ protected:
         });
         settle();
         return ids;
+    }
+
+    // The bar on this engine, driven by the manual clock, shown and laid out.
+    std::unique_ptr<desktop::MainWindowController> makeBar(std::function<bool(const QString &)> playSound = {})
+    {
+        desktop::MainWindowController::Options options;
+        options.clock = &m_clock;
+        options.startTimers = false;
+        options.playSound = playSound ? std::move(playSound) : [](const QString &) { return false; };
+        auto bar = std::make_unique<desktop::MainWindowController>(*m_engine, *m_bridge, settings(), options);
+        bar->window()->resize(240, 600);
+        bar->show();
+        settle();
+        bar->rebuildViews(true);
+        return bar;
+    }
+
+    // 0.2-second ticks of the bar, as its timers run them, animations ended.
+    void tickBar(desktop::MainWindowController &bar, int times = 1)
+    {
+        for (int i = 0; i < times; ++i) {
+            m_clock.advance(0.2);
+            bar.tick();
+            bar.rebuildViews(false);
+            bar.listView()->finishAnimation();
+            settle();
+        }
     }
 
     QStringList titles(const QList<ObjectID> &ids) const
