@@ -45,14 +45,12 @@ bool newerFirst(const DataItem *a, const DataItem *b)
 
 } // namespace
 
-DataItemAdapter::DataItemAdapter(DatasourceManager &engine, EngineBridge &bridge, Settings &settings,
-                                 AppClock &clock, QObject *parent)
+DataItemAdapter::DataItemAdapter(DatasourceManager &engine, EngineBridge &bridge, AppClock &clock, QObject *parent)
     : QObject(parent)
     , m_engine(engine)
     , m_clock(clock)
     , m_sortDescriptors(visibleitems::sortDescriptors())
 {
-    Q_UNUSED(settings);
     g_shared = this;
     reloadItems();
     connect(&bridge, &EngineBridge::datasourcesChanged, this, [this] { setNeedsRefresh(true); });

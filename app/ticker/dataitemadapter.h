@@ -15,7 +15,6 @@ class Context;
 class DataItem;
 class DatasourceManager;
 class Record;
-class Settings;
 }
 
 namespace corvane::desktop {
@@ -35,8 +34,8 @@ class DataItemAdapter : public QObject
 {
     Q_OBJECT
 public:
-    DataItemAdapter(DatasourceManager &engine, EngineBridge &bridge, Settings &settings,
-                    AppClock &clock = AppClock::system(), QObject *parent = nullptr);
+    DataItemAdapter(DatasourceManager &engine, EngineBridge &bridge, AppClock &clock = AppClock::system(),
+                    QObject *parent = nullptr);
     ~DataItemAdapter() override;
 
     // The adapter made last, while it lives.

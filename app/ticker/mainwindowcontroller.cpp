@@ -178,7 +178,7 @@ MainWindowController::MainWindowController(DatasourceManager &engine, EngineBrid
             hotkeyReleased(key);
         return true;
     };
-    m_adapter = new DataItemAdapter(engine, bridge, settings, m_clock, this);
+    m_adapter = new DataItemAdapter(engine, bridge, m_clock, this);
 
     m_scrollView = new QScrollArea(m_window);
     m_scrollView->setFrameShape(QFrame::NoFrame);
@@ -271,6 +271,7 @@ MainWindowController *MainWindowController::sharedInstance()
 void MainWindowController::show()
 {
     applyLocation();
+    setMinimizeIcon();
     m_window->show();
     resizeWindow();
     applyWindowLevel();

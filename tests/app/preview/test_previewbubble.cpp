@@ -53,7 +53,7 @@ protected:
     {
         TickerFixture::SetUp();
         settings().setValue(QStringLiteral("PreviewWindowWidth"), 340);
-        m_adapter = std::make_unique<desktop::DataItemAdapter>(*m_engine, *m_bridge, settings(), m_clock);
+        m_adapter = std::make_unique<desktop::DataItemAdapter>(*m_engine, *m_bridge, m_clock);
         m_bubble = std::make_unique<CVPreviewWindowController>(*m_bridge, settings(), m_clock);
         desktop::PreviewPresenter::setShared(m_bubble.get());
         desktop::browser::setOpener([this](const QUrl &url) {

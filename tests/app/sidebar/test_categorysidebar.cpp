@@ -19,7 +19,7 @@ protected:
     void SetUp() override
     {
         TickerFixture::SetUp();
-        m_adapter = std::make_unique<desktop::DataItemAdapter>(*m_engine, *m_bridge, settings(), m_clock);
+        m_adapter = std::make_unique<desktop::DataItemAdapter>(*m_engine, *m_bridge, m_clock);
         m_window = std::make_unique<QWidget>();
     }
     void TearDown() override

@@ -23,7 +23,7 @@ protected:
 
     std::unique_ptr<DataItemAdapter> makeAdapter()
     {
-        auto adapter = std::make_unique<DataItemAdapter>(*m_engine, *m_bridge, settings(), m_clock);
+        auto adapter = std::make_unique<DataItemAdapter>(*m_engine, *m_bridge, m_clock);
         settle();
         return adapter;
     }

@@ -24,7 +24,7 @@ protected:
     {
         TickerFixture::SetUp();
         m_source = addSource(QStringLiteral("http://a.org/rss"), QStringLiteral("Alpha"));
-        m_adapter = std::make_unique<desktop::DataItemAdapter>(*m_engine, *m_bridge, settings(), m_clock);
+        m_adapter = std::make_unique<desktop::DataItemAdapter>(*m_engine, *m_bridge, m_clock);
         desktop::EntryStyle::current().load(settings());
         desktop::browser::setOpener([this](const QUrl &url) {
             m_opened.append(url.toString());
