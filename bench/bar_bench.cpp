@@ -4,6 +4,8 @@
 //   bar_bench idle HOME SECONDS     CPU time of the bar left alone, ticking
 //   bar_bench scroll HOME           time to rebuild the views of one screen
 //   bar_bench memory HOME           resident memory with the bar showing
+#include "barbenchsupport.h"
+
 #include "ticker/dataitemview.h"
 #include "ticker/enginebridge.h"
 #include "ticker/listview.h"
@@ -33,35 +35,12 @@ using namespace corvane::desktop;
 
 namespace {
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
-DatasourceManager::Options engineOptions()
-{
-    DatasourceManager::Options options;
-    options.startTimer = false; // no refreshes: the figures are the bar's
-    options.fetches = false;
-    return options;
-}
 
 int generate(int count)
 {
-    DatasourceManager engine(engineOptions());
+    DatasourceManager engine(bench::quietEngine());
     if (!engine.isOpen())
         return 1;
     Context *background = engine.contextBackground();
@@ -102,19 +81,12 @@ int generate(int count)
 struct Bar
 {
     Bar()
-        : engine(engineOptions())
+        : engine(bench::quietEngine())
         , bridge(Settings::shared())
         , controller(engine, bridge, Settings::shared(), MainWindowController::Options{})
     {
         controller.window()->resize(260, 900);
         controller.show();
-    }
-    // Runs the event loop (sleeping between events) for that long.
-    static void settle(int ms)
-    {
-        QEventLoop loop;
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        loop.exec();
     }
     DatasourceManager engine;
     EngineBridge bridge;
@@ -139,7 +111,7 @@ int startup()
     timer.start();
     FirstEntryPaint probe;
     qApp->installEventFilter(&probe);
-    DatasourceManager engine(engineOptions());
+    DatasourceManager engine(bench::quietEngine());
     const qint64 opened = timer.elapsed();
     EngineBridge bridge(Settings::shared());
     MainWindowController controller(engine, bridge, Settings::shared(), MainWindowController::Options{});
@@ -156,10 +128,10 @@ int startup()
 int idle(int seconds)
 {
     Bar bar;
-    bar.settle(3000);
-    const double before = cpuSeconds();
-    bar.settle(seconds * 1000);
-    const double used = cpuSeconds() - before;
+    bench::settle(3000);
+    const double before = bench::cpuSeconds();
+    bench::settle(seconds * 1000);
+    const double used = bench::cpuSeconds() - before;
     std::printf("idle %d s with %lld items listed: %.3f s CPU = %.2f %% of one core\n", seconds,
                 qlonglong(bar.controller.items().size()), used, 100.0 * used / seconds);
     return 0;
@@ -168,7 +140,7 @@ int idle(int seconds)
 int scroll()
 {
     Bar bar;
-    bar.settle(2000);
+    bench::settle(2000);
     QScrollBar *scrollBar = bar.controller.scrollView()->verticalScrollBar();
     const int screen = bar.controller.scrollView()->viewport()->height();
     constexpr int kSteps = 200;
@@ -188,9 +160,9 @@ int scroll()
 int memory()
 {
     Bar bar;
-    bar.settle(3000);
+    bench::settle(3000);
     std::printf("resident memory with %lld items listed: %.1f MB\n", qlonglong(bar.controller.items().size()),
-                residentKiB() / 1024.0);
+                bench::residentKiB() / 1024.0);
     return 0;
 }
 
@@ -206,10 +178,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bar_bench generate|startup|idle|scroll|memory HOME [N]\n");
         return 2;
     }
-    qputenv("CORVANE_HOME", args.at(2).toLocal8Bit());
-    Settings &settings = Settings::shared();
-    applyStartUpSettings(settings);
-    settings.setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
+    bench::useHome(args.at(2));
     const QString mode = args.at(1);
     const int number = args.size() > 3 ? args.at(3).toInt() : 0;
     if (mode == u"generate")

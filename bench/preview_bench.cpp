@@ -7,6 +7,8 @@
 // was closed. Resident memory before and after the first preview, and
 // that of the processes the web engine starts; with "release", those
 // again after the bubble has been closed long enough to let the engine go.
+#include "barbenchsupport.h"
+
 #include "preview/cvpreviewwindowcontroller.h"
 #include "ticker/dataitemview.h"
 #include "ticker/enginebridge.h"
@@ -36,15 +38,6 @@ using namespace corvane::desktop;
 
 namespace {
 
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // Proportional set size of the processes the web engine started (zygote,
 // renderer, utility processes: every descendant of this one), so pages
@@ -83,21 +76,7 @@ long helperPssKiB()
     return total;
 }
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
-// Runs the event loop (sleeping between events) for that long.
-void settle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // Milliseconds from a click on the entry to the bubble ordered in; -1 when it never was.
 double clickToShown(CVPreviewWindowController &bubble, DataItemView *entry)
@@ -135,16 +114,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: preview_bench HOME [CLICKS]\n");
         return 2;
     }
-    qputenv("CORVANE_HOME", args.at(1).toLocal8Bit());
+    Settings &settings = bench::useHome(args.at(1));
     const int clicks = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 30;
-    Settings &settings = Settings::shared();
-    applyStartUpSettings(settings);
-    settings.setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
-
-    DatasourceManager::Options options;
-    options.startTimer = false; // no refreshes: the figures are the bubble's
-    options.fetches = false;
-    DatasourceManager engine(options);
+    DatasourceManager engine(bench::quietEngine());
     if (!engine.isOpen())
         return 1;
     EngineBridge bridge(settings);
@@ -155,7 +127,7 @@ int main(int argc, char **argv)
         MainWindowController controller(engine, bridge, settings, MainWindowController::Options{});
         controller.window()->resize(260, 900);
         controller.show();
-        settle(3000);
+        bench::settle(3000);
         // Entries the bubble can point at: inside the visible part of the list.
         QList<DataItemView *> entries;
         const QWidget *viewport = controller.scrollView()->viewport();
@@ -168,10 +140,10 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "preview_bench: the bar shows %lld entries\n", qlonglong(entries.size()));
             status = 1;
         } else {
-            const long before = residentKiB();
+            const long before = bench::residentKiB();
             const double first = clickToShown(bubble, entries.at(0));
-            settle(1000);
-            const long after = residentKiB();
+            bench::settle(1000);
+            const long after = bench::residentKiB();
             std::printf("first preview after start (web engine cold): %.1f ms\n", first);
             std::printf("resident memory: %.1f MB before the first preview, %.1f MB after, "
                         "and %.1f MB (proportional) in the web engine's own processes\n",
@@ -179,7 +151,7 @@ int main(int argc, char **argv)
             std::vector<double> warm;
             for (int i = 0; i < clicks; ++i) {
                 bubble.close(false);
-                settle(50);
+                bench::settle(50);
                 warm.push_back(clickToShown(bubble, entries.at(1 + i % (entries.size() - 1))));
             }
             std::sort(warm.begin(), warm.end());
@@ -192,11 +164,11 @@ int main(int argc, char **argv)
         }
         bubble.close(false);
         if (status == 0 && args.size() > 3 && args.at(3) == u"release") {
-            const double cpuBefore = cpuSeconds();
-            settle(125 * 1000);
+            const double cpuBefore = bench::cpuSeconds();
+            bench::settle(125 * 1000);
             std::printf("closed for 125 s: %.2f s CPU in this process; resident memory %.1f MB, %.1f MB "
                         "(proportional) in the web engine's own processes\n",
-                        cpuSeconds() - cpuBefore, residentKiB() / 1024.0, helperPssKiB() / 1024.0);
+                        bench::cpuSeconds() - cpuBefore, bench::residentKiB() / 1024.0, helperPssKiB() / 1024.0);
         }
     }
     PreviewPresenter::setShared(nullptr);

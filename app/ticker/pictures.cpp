@@ -127,9 +127,4 @@ QImage builtin(const QString &name, qreal devicePixelRatio, const QColor &tint)
     return *drawn.insert(key, drawBuiltin(name, devicePixelRatio, tint));
 }
 
-qsizetype cachedCount()
-{
-    return cache().size();
-}
-
 } // namespace corvane::desktop::pictures

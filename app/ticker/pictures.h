@@ -22,7 +22,4 @@ QImage subscriptionPicture(const Datasource *source);
 // where the picture is a single colour ("share-icon").
 QImage builtin(const QString &name, qreal devicePixelRatio, const QColor &tint = Qt::white);
 
-// Decoded pictures kept (tests).
-qsizetype cachedCount();
-
 } // namespace corvane::desktop::pictures
