@@ -108,6 +108,21 @@ geometry=$(xdotool getwindowgeometry "$window")
 echo "$geometry" | grep -q 'Position: 0,0' || fail "the bar is not at the left edge: $geometry"
 echo "$geometry" | grep -q 'Geometry: 280x800' || fail "the bar does not span the screen height: $geometry"
 
+# A first start shows "What's New" once; Escape closes it.
+whatsnew=""
+for _ in $(seq 50); do
+  whatsnew=$(xdotool search --onlyvisible --name "What's New" 2>/dev/null | head -1 || true)
+  [ -n "$whatsnew" ] && break
+  sleep 0.1
+done
+[ -n "$whatsnew" ] || fail "a first start showed no What's New window"
+xdotool windowactivate --sync "$whatsnew" key Escape
+for _ in $(seq 50); do
+  xdotool search --onlyvisible --name "What's New" >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name "What's New" >/dev/null 2>&1 && fail "Escape did not close What's New"
+
 # Let the items come in and the pictures load, then take the picture.
 sleep 3
 mkdir -p "$(dirname "$shot")"
