@@ -18,7 +18,7 @@ packages=(
   xvfb openbox x11-utils xauth  # a private X server and window manager for the dock and window-level tests
   newsboat python3-feedparser  # the peers bench/compare/run.sh measures against
   # the screenshot check (scripts/gui-check.sh): an X server, a window manager, X tools
-  xvfb openbox x11-utils xauth xdotool imagemagick xcompmgr
+  xvfb openbox x11-utils xauth xdotool imagemagick xcompmgr trayer
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )

@@ -17,7 +17,7 @@ namespace corvane::desktop {
 namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-constexpr int kXEmbedPollMs = 10000;
+constexpr int kXEmbedPollMs = 2000;
 
 xcb_connection_t *x11Connection()
 {

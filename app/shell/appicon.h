@@ -6,12 +6,12 @@
 namespace corvane::desktop {
 
 // Corvane's icon, drawn in code so every size is sharp: a dark tile with the
-// bar along its left edge and three entries beside it. The monochrome form
-// (white on transparent) is the tray icon. The scalable file installed with
-// the program (data/icons/org.corvane.Corvane.svg) draws the same shapes.
-QImage corvaneIconImage(int size, bool monochrome);
+// bar along its left edge and three entries beside it, readable on light and
+// dark panels alike. The scalable file installed with the program
+// (data/icons/org.corvane.Corvane.svg) draws the same shapes.
+QImage corvaneIconImage(int size);
 
 // The icon at the sizes windows and trays ask for.
-QIcon corvaneIcon(bool monochrome);
+QIcon corvaneIcon();
 
 } // namespace corvane::desktop

@@ -35,6 +35,7 @@ namespace corvane::desktop {
 namespace {
 
 constexpr double kRatingDelaySeconds = 43200; // 12 hours
+constexpr double kTrayGraceSeconds = 15;
 const QString kShowInDock = QStringLiteral("showInDock");
 const QString kFeedScheme = QStringLiteral("feed");
 
@@ -117,9 +118,15 @@ void CorvaneAppDelegate::applicationDidFinishLaunching(bool startHidden)
     m_settings.setValue(QStringLiteral("prevVersion"), launchrules::currentVersion());
     setupHandler();
 
-    // Started at login: the tray icon brings the bar; without one, the bar shows.
-    if (!startHidden || !m_statusItem)
+    // Started at login the tray icon brings the bar. Panels often start after
+    // the programs of the session: wait a little for one before showing the bar.
+    if (!startHidden || m_showInDock)
         showBar(m_controller);
+    else if (!m_statusItem)
+        m_clock.after(kTrayGraceSeconds, this, [this] {
+            if (!m_statusItem)
+                showBar(m_controller);
+        });
 }
 
 void CorvaneAppDelegate::clearUrlCache()
@@ -166,9 +173,18 @@ void CorvaneAppDelegate::updateStatusItem()
     // Qt chooses the kind of tray icon when the first one is made: wait for a host.
     const bool available = m_trayHosts->isAvailable();
     m_trayHosts->setPolling(!available);
-    if (!available || m_statusItem)
+    if (!available) {
+        // The panel went away: nothing could bring a hidden bar back.
+        if (m_statusItem) {
+            delete m_statusItem;
+            if (!barWindow(m_controller)->isVisible())
+                showBar(m_controller);
+        }
         return;
-    m_statusItem = new QSystemTrayIcon(corvaneIcon(true), this);
+    }
+    if (m_statusItem)
+        return;
+    m_statusItem = new QSystemTrayIcon(corvaneIcon(), this);
     m_statusItem->setToolTip(QStringLiteral("Corvane"));
     m_statusItem->setContextMenu(m_menu.get());
     connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

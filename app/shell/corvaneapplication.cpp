@@ -15,7 +15,7 @@ CorvaneApplication::CorvaneApplication(int &argc, char **argv)
     setApplicationDisplayName(QStringLiteral("Corvane"));
     setApplicationVersion(QStringLiteral(CORVANE_VERSION_TEXT));
     setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
-    setWindowIcon(corvaneIcon(false));
+    setWindowIcon(corvaneIcon());
     setQuitOnLastWindowClosed(false);
 }
 

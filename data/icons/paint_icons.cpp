@@ -19,7 +19,7 @@ int main(int argc, char **argv)
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QString folder = out.filePath(QStringLiteral("%1x%1/apps").arg(size));
         if (!QDir().mkpath(folder)
-            || !corvane::desktop::corvaneIconImage(size, false).save(QDir(folder).filePath(QStringLiteral("org.corvane.Corvane.png"))))
+            || !corvane::desktop::corvaneIconImage(size).save(QDir(folder).filePath(QStringLiteral("org.corvane.Corvane.png"))))
             return 1;
     }
     return 0;

@@ -158,3 +158,26 @@ TEST_F(DelegateTest, UrlsGoToPocketOrTheFeedListAndTheTrayModeAsksForARestart)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DelegateTest, StartedAtLoginWithoutATrayTheBarShowsAfterAGracePeriod)
+{
+    // No tray host on this test's display or bus.
+    settings().setValue(QStringLiteral("prevVersion"), launchrules::currentVersion());
+    settings().setValue(QStringLiteral("showInDock"), false);
+    desktop::MainWindowController::Options options;
+    options.clock = &m_clock;
+    options.startTimers = false;
+    m_bar = std::make_unique<desktop::MainWindowController>(*m_engine, *m_bridge, settings(), options);
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching(true);
+    EXPECT_FALSE(delegate->statusItem());
+    EXPECT_FALSE(m_bar->window()->isVisible());
+    m_clock.advance(14);
+    EXPECT_FALSE(m_bar->window()->isVisible());
+    m_clock.advance(1);
+    EXPECT_TRUE(m_bar->window()->isVisible());
+}
+
+} // namespace
