@@ -19,6 +19,8 @@ DocumentWindow::DocumentWindow(const QString &title, const QString &resource, QW
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_browser);
     m_browser->setOpenLinks(false);
+    m_browser->setFrameShape(QFrame::NoFrame);
+    m_browser->document()->setDocumentMargin(18);
     connect(m_browser, &QTextBrowser::anchorClicked, this, [](const QUrl &url) { browser::open(url.toString()); });
     QFile file(resource);
     if (file.open(QIODevice::ReadOnly))
@@ -27,7 +29,7 @@ DocumentWindow::DocumentWindow(const QString &title, const QString &resource, QW
     font.setPointSizeF(font.pointSizeF() * 1.02);
     m_browser->setFont(font);
     new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
-    resize(520, 560);
+    resize(540, 460);
 }
 
 void DocumentWindow::present(bool floating)
