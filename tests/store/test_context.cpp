@@ -375,3 +375,32 @@ TEST_F(ContextTest, OpeningAStoreRetiresTheIndexesItNoLongerKeeps)
     ASSERT_TRUE(m_store);
     EXPECT_EQ(indexes(), kept);
 }
+
+TEST_F(ContextTest, MembershipStampMovesWhenRecordsComeOrGoButNotWhenTheyChange)
+{
+    const auto stampOf = [](Context *context) { return context->membershipStamp(Entity::Datasource); };
+    auto before = stampOf(m_context.get());
+    RSSDatasource *source = addSource(m_context.get());
+    EXPECT_NE(stampOf(m_context.get()), before) << "a pending insert";
+    before = stampOf(m_context.get());
+    ASSERT_TRUE(m_context->save());
+    EXPECT_NE(stampOf(m_context.get()), before) << "the insert saved: the record has its row now";
+
+    before = stampOf(m_context.get());
+    source->setName(QStringLiteral("renamed"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(stampOf(m_context.get()), before) << "an update";
+    EXPECT_EQ(m_context->membershipStamp(Entity::DataItem), m_context->membershipStamp(Entity::DataItem));
+
+    // Commits of another connection, here another context's, count as well.
+    auto other = newContext();
+    before = stampOf(m_context.get());
+    addSource(other.get(), QStringLiteral("http://b.org/rss"));
+    EXPECT_EQ(stampOf(m_context.get()), before) << "not committed yet";
+    ASSERT_TRUE(other->save());
+    EXPECT_NE(stampOf(m_context.get()), before);
+
+    before = stampOf(m_context.get());
+    m_context->deleteObject(source);
+    EXPECT_NE(stampOf(m_context.get()), before) << "a pending delete";
+}

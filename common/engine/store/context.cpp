@@ -234,6 +234,7 @@ Record *Context::insertObject(Entity entity, int kind)
     record->m_loaded = true;
     record->m_inserted = true;
     m_changedObjects.insert(record);
+    ++m_membershipChanges[size_t(entity)];
     record->awakeFromInsert();
     return record;
 }
@@ -246,7 +247,18 @@ void Context::deleteObject(Record *record)
     record->prepareForDeletion();
     record->m_deleted = true;
     m_changedObjects.insert(record);
+    ++m_membershipChanges[size_t(record->entity())];
     cascadeDelete(record);
+}
+
+Context::MembershipStamp Context::membershipStamp(Entity entity)
+{
+    // data_version moves when another connection (another context, another
+    // process) commits; this context's own inserts and deletes are counted.
+    SqliteStatement &statement = m_db.cached("PRAGMA data_version");
+    const qint64 dataVersion = statement.step() ? statement.columnInt64(0) : -1;
+    statement.reset();
+    return {dataVersion, m_membershipChanges[size_t(entity)]};
 }
 
 // Registered records that depend on a deleted one follow it: a subscription's
@@ -758,6 +770,10 @@ bool Context::save(QString *error)
 
     if (!writeChanges(inserted, updated, deleted, error))
         return false;
+    // Inserted records change their identifiers, deleted ones leave.
+    for (const QList<Record *> *gone : {&inserted, &deleted})
+        for (const Record *record : *gone)
+            ++m_membershipChanges[size_t(record->entity())];
 
     SaveInfo info;
     for (Record *record : std::as_const(inserted))

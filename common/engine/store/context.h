@@ -95,6 +95,18 @@ public:
     // depends on the row.
     QList<Record *> faultsWithRows(Entity entity, const QList<qint64> &rows);
 
+    // Changes whenever records of an entity may have come or gone: inserted or
+    // deleted here, saved here (inserted records get their identifiers), or
+    // any commit of another connection to the store. A caller that keeps the
+    // identifiers of a fetch may reuse them while the stamp stays the same.
+    struct MembershipStamp
+    {
+        qint64 dataVersion = -1;
+        quint64 localChanges = 0;
+        bool operator==(const MembershipStamp &) const = default;
+    };
+    MembershipStamp membershipStamp(Entity entity);
+
     // The record if it exists in the store (or is inserted here), loaded; else null.
     Record *existingObject(ObjectID id);
     // The records of those ids that exist, in that order, without loading
@@ -158,6 +170,7 @@ private:
     ObjectStore &m_store;
     QString m_name;
     SqliteDatabase m_db;
+    std::array<quint64, 4> m_membershipChanges{};
     std::recursive_mutex m_lock;
     // The identity map: one owned record per ObjectID, in a hash table of
     // pointers, with a count per entity.

@@ -372,14 +372,37 @@ QList<Datasource *> DatasourceManager::datasourcesForMain()
 
 QList<Datasource *> DatasourceManager::datasourcesForBackground()
 {
-    CORVANE_ASSERT(contextBackground()->queue().isCurrent(), "should be called from background queue!");
-    return subscriptionlist::datasourcesForContext(contextBackground());
+    Context *background = contextBackground();
+    CORVANE_ASSERT(background->queue().isCurrent(), "should be called from background queue!");
+    // Every 3-second round walks all subscriptions: while none came or went,
+    // their records are taken from the context instead of the store file.
+    const Context::MembershipStamp stamp = background->membershipStamp(Entity::Datasource);
+    if (stamp != m_backgroundDatasourceStamp) {
+        const QList<Datasource *> fetched = subscriptionlist::datasourcesForContext(background);
+        m_backgroundDatasourceIds.clear();
+        for (const Datasource *datasource : fetched)
+            m_backgroundDatasourceIds.append(datasource->objectID());
+        m_backgroundDatasourceStamp = stamp;
+        return fetched;
+    }
+    QList<Datasource *> datasources;
+    datasources.reserve(m_backgroundDatasourceIds.size());
+    for (const ObjectID &id : std::as_const(m_backgroundDatasourceIds))
+        if (auto *datasource = static_cast<Datasource *>(background->existingObject(id)))
+            datasources.append(datasource);
+    // Positions may have changed since the fetch; its order was by position.
+    std::stable_sort(datasources.begin(), datasources.end(),
+                     [](const Datasource *a, const Datasource *b) { return a->position() < b->position(); });
+    return datasources;
 }
 
 qint64 DatasourceManager::datasourcesCountForBackground()
 {
-    CORVANE_ASSERT(contextBackground()->queue().isCurrent(), "should be called from background queue!");
-    return contextBackground()->count(Query{Entity::Datasource, Predicate(), {}});
+    Context *background = contextBackground();
+    CORVANE_ASSERT(background->queue().isCurrent(), "should be called from background queue!");
+    if (background->membershipStamp(Entity::Datasource) == m_backgroundDatasourceStamp)
+        return m_backgroundDatasourceIds.size();
+    return background->count(Query{Entity::Datasource, Predicate(), {}});
 }
 
 } // namespace corvane

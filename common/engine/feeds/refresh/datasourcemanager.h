@@ -3,6 +3,7 @@
 #include "feeds/refresh/fetchpool.h"
 
 #include "base/notificationcenter.h"
+#include "store/context.h"
 #include "store/predicate.h"
 #include "store/storemanager.h"
 
@@ -103,6 +104,10 @@ private:
     ScopedObserver m_refreshRequests;
     ScopedObserver m_networkObserver;
     std::optional<Predicate> m_filterPredicate;
+    // The background context's subscriptions as the last fetch found them;
+    // rounds reuse them while nothing came or went (background queue only).
+    QList<ObjectID> m_backgroundDatasourceIds;
+    std::optional<Context::MembershipStamp> m_backgroundDatasourceStamp;
 };
 
 } // namespace corvane
