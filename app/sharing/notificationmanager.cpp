@@ -40,7 +40,6 @@ NotificationManager::NotificationManager(DataItemAdapter &adapter, Settings &set
                          SLOT(onActionInvoked(uint, QString)));
     m_connection.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                          SLOT(onNotificationClosed(uint, uint)));
-    askCapabilities();
 }
 
 NotificationManager::~NotificationManager() = default;
@@ -73,6 +72,11 @@ void NotificationManager::displayItem(const DataItem *item)
     if (!m_connection.isConnected()) {
         reportFailure(QStringLiteral("no session bus"));
         return;
+    }
+    // Asked with the first notice, so a bar that announces nothing never calls the server.
+    if (!m_capabilitiesAsked) {
+        m_capabilitiesAsked = true;
+        askCapabilities();
     }
     const QString body = m_bodyMarkup ? item->visibleTitle().toHtmlEscaped() : item->visibleTitle();
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));

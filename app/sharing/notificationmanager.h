@@ -67,6 +67,7 @@ private:
     QDBusConnection m_connection;
     QMap<uint, QString> m_links; // our notices still on screen, with the link a click opens
     bool m_bodyMarkup = true;    // until the server says otherwise
+    bool m_capabilitiesAsked = false;
     bool m_failureLogged = false;
     int m_pending = 0;
 };
