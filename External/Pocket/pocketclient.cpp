@@ -43,11 +43,16 @@ PocketClient::PocketClient(Settings &settings, std::function<bool(const QUrl &)>
         std::optional<PocketAccount> account = m_store->load();
         if (!account)
             return;
-        {
-            QMutexLocker lock(&m_mutex);
-            m_account = std::move(account);
-        }
-        onMain([this] { Q_EMIT accountChanged(); });
+        onMain([this, account] {
+            // A login or logout since the start decides instead.
+            if (m_attempt != 0)
+                return;
+            {
+                QMutexLocker lock(&m_mutex);
+                m_account = account;
+            }
+            Q_EMIT accountChanged();
+        });
     });
 }
 

@@ -10,6 +10,7 @@
 #include "spinuntil.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
@@ -116,7 +117,10 @@ TEST_F(PocketTest, LogsInThroughTheBrowserAndOnlyTheAwaitedCallBack)
     EXPECT_EQ(m_wrapper->loginLabel(), QStringLiteral("Logged in as reader"));
     EXPECT_FALSE(m_client->handleUrl(kCallBack)) << "no login is waiting any more";
 
-    start(false); // the account was kept
+    // The account was kept, for the user's eyes only.
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    EXPECT_FALSE(QFile::permissions(m_dir.filePath(QStringLiteral("account.json"))) & others);
+    start(false);
     EXPECT_EQ(m_wrapper->loginState(), Pocket::LoggedIn);
     m_wrapper->logOut();
     start(false);
