@@ -9,6 +9,7 @@
 #include "ticker/browser.h"
 #include "ticker/dataitemadapter.h"
 #include "ticker/enginebridge.h"
+#include "ticker/entrymenu.h"
 
 #include "base/settings.h"
 #include "store/dataitem.h"
@@ -52,11 +53,12 @@ CVPreviewWindowController::CVPreviewWindowController(EngineBridge &bridge, Setti
     m_bubble->setWindowTitle(QStringLiteral("Corvane Preview"));
     m_width = previewlayout::boundedWidth(int(settings.integer(kWidthKey)));
     m_bubble->resize(m_width, previewlayout::kMaxHeight);
-    m_bubble->shareButton()->hide(); // no sharing services on this system
     m_prevFontSize = int(std::lround(settings.real(QStringLiteral("fontSize"))));
     applyWindowLevel(m_bubble.get(), settings.integer(QStringLiteral("alwaysOnTop")), false);
 
     connect(m_bubble->openButton(), &QToolButton::clicked, this, &CVPreviewWindowController::openAction);
+    // The item's menu opens on mouse-down, as menus do.
+    connect(m_bubble->shareButton(), &QToolButton::pressed, this, &CVPreviewWindowController::shareAction);
     connect(m_bubble->closeButton(), &QToolButton::clicked, this, [this] { close(); });
     connect(m_bubble.get(), &CVPreviewBubbleView::escapePressed, this, [this] { close(); });
     connect(m_bubble.get(), &CVPreviewBubbleView::titleLinkActivated, this,
@@ -343,6 +345,14 @@ void CVPreviewWindowController::openAction()
     if (const DataItem *item = currentItem())
         browser::open(item->link());
     close();
+}
+
+void CVPreviewWindowController::shareAction()
+{
+    DataItemAdapter *adapter = DataItemAdapter::sharedAdapter();
+    QToolButton *button = m_bubble->shareButton();
+    if (adapter && !m_item.isNull())
+        openEntryMenu(*adapter, m_item, button->mapToGlobal(QPoint(0, button->height())), m_bubble.get());
 }
 
 void CVPreviewWindowController::followLink(const QString &link)

@@ -68,6 +68,8 @@ public:
     bool nextHideShowFaster() const { return m_nextHideShowFaster; }
     void setNextHideShowFaster(bool faster) { m_nextHideShowFaster = faster; }
     void openAction();
+    // The item's menu (the share menu), below the share button.
+    void shareAction();
     PreviewTitle title() const;
 
     CVPreviewBubbleView *bubbleView() const { return m_bubble.get(); }

@@ -5,6 +5,8 @@
 
 #include "platform/singleinstance.h"
 #include "preview/cvpreviewwindowcontroller.h"
+#include "sharing/notificationmanager.h"
+#include "sharing/sharemanager.h"
 #include "sidebar/categorysidebar.h"
 #include "ticker/appclock.h"
 #include "ticker/enginebridge.h"
@@ -104,6 +106,10 @@ int launch(QApplication &app)
     PreviewPresenter::setShared(&preview);
     const auto unsharePreview = qScopeGuard([] { PreviewPresenter::setShared(nullptr); });
     MainWindowController controller(engine, bridge, settings, MainWindowController::Options{});
+    ShareManager sharing(settings); // the entries' and the preview's menu, and the Pocket account
+    NotificationManager notifications(controller.adapter(), settings);
+    QObject::connect(&controller, &MainWindowController::itemArrived, &notifications,
+                     qOverload<ObjectID>(&NotificationManager::displayItem));
     // Owned by its column, which the bar's window owns.
     auto *sidebar = new CategorySidebar(controller.adapter(), bridge, settings, controller.window());
     controller.setSideColumn(sidebar->column());

@@ -321,7 +321,7 @@ void DataItemView::mouseDoubleClickEvent(QMouseEvent *event)
 void DataItemView::showMenu(const QPoint &globalPos)
 {
     if (isItemValid())
-        showEntryMenu(m_adapter, m_itemId, globalPos, this);
+        openEntryMenu(m_adapter, m_itemId, globalPos, this);
 }
 
 void DataItemView::previewItem(int kind, bool deferredMarkRead)

@@ -16,6 +16,29 @@
 
 namespace corvane::desktop {
 
+namespace {
+
+EntryMenuHandler &entryMenuHandler()
+{
+    static EntryMenuHandler handler;
+    return handler;
+}
+
+} // namespace
+
+void setEntryMenuHandler(EntryMenuHandler handler)
+{
+    entryMenuHandler() = std::move(handler);
+}
+
+void openEntryMenu(DataItemAdapter &adapter, ObjectID item, const QPoint &globalPos, QWidget *parent)
+{
+    if (entryMenuHandler())
+        entryMenuHandler()(adapter, item, globalPos, parent);
+    else
+        showEntryMenu(adapter, item, globalPos, parent);
+}
+
 void showEntryMenu(DataItemAdapter &adapter, ObjectID id, const QPoint &globalPos, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
