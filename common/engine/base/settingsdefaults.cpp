@@ -40,6 +40,9 @@ void registerStandardDefaults(Settings &settings)
         {QStringLiteral("GoogleItemSyncEnabled"), true},
         {QStringLiteral("GoogleItemReadSyncEnabled"), true},
         {QStringLiteral("iCloudEnabled"), true},
+        // The folder shared between the user's machines; empty means "Cloud"
+        // in the data folder.
+        {QStringLiteral("CloudContainerPath"), QString()},
     });
 }
 
