@@ -10,7 +10,7 @@
 
 #include <optional>
 
-class QColorDialog;
+#include <QColorDialog>
 
 namespace corvane {
 class Settings;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "feedsettingssheet.h"
+
 #include "store/objectid.h"
 
 #include "base/notificationcenter.h"
@@ -27,7 +29,7 @@ namespace corvane::desktop {
 
 class EngineBridge;
 class FeedListModel;
-class FeedSettingsSheet;
+
 class FeedsOutlineView;
 
 // The sheet in which a feed address is typed: Add is enabled while the field
