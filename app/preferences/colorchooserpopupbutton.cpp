@@ -59,13 +59,11 @@ const QList<ColorChooserPopUpButton::Preset> &ColorChooserPopUpButton::presets()
 
 QPixmap ColorChooserPopUpButton::swatch(const CommonColor &color)
 {
+    // A black frame 2 wide around the colour.
     QPixmap pixmap(15, 10);
-    pixmap.fill(toQColor(color));
+    pixmap.fill(Qt::black);
     QPainter painter(&pixmap);
-    painter.setPen(QPen(Qt::black, 2));
-    painter.setBrush(Qt::NoBrush);
-    // A 2-wide line centred 1 inside the edges covers exactly the outer 2.
-    painter.drawRect(QRectF(1, 1, 13, 8));
+    painter.fillRect(QRect(2, 2, 11, 6), toQColor(color));
     return pixmap;
 }
 

@@ -32,14 +32,6 @@ void postDatasourcesChanged()
     NotificationCenter::defaultCenter().post(kDatasourcesChangedNotification);
 }
 
-QList<double> positionsOf(const QList<Datasource *> &datasources)
-{
-    QList<double> positions;
-    for (const Datasource *datasource : datasources)
-        positions.append(datasource->position());
-    return positions;
-}
-
 Qt::CheckState checkState(bool on)
 {
     return on ? Qt::Checked : Qt::Unchecked;
@@ -64,14 +56,23 @@ void FeedListModel::reload()
     CORVANE_ASSERT(dispatch::isMainThread(), "should be called from main thread");
     beginResetModel();
     m_roots.clear();
-    m_handedOut.clear();
+    m_children.clear();
+    m_rows.clear();
     const QList<Category *> categories =
         context()->fetchAs<Category>(Query{Entity::Category, Predicate(), {{QStringLiteral("position"), true}}});
-    for (const Category *category : categories)
+    for (const Category *category : categories) {
         m_roots.append(category->objectID());
+        QList<ObjectID> &children = m_children[category->objectID()];
+        for (const Datasource *datasource : category->datasources()) {
+            children.append(datasource->objectID());
+            m_rows.insert(datasource->objectID());
+        }
+    }
     m_categoryCount = int(categories.size());
     for (const Datasource *datasource : rootDatasources())
         m_roots.append(datasource->objectID());
+    for (const ObjectID &id : std::as_const(m_roots))
+        m_rows.insert(id);
     endResetModel();
 }
 
@@ -84,26 +85,22 @@ QList<Datasource *> FeedListModel::rootDatasources() const
     return root;
 }
 
-Record *FeedListModel::recordAt(const QModelIndex &index) const
+ObjectID FeedListModel::idAt(const QModelIndex &index) const
 {
     if (!index.isValid() || index.model() != this)
+        return {};
+    if (index.internalId() == 0)
+        return m_roots.value(index.row());
+    return m_children.value(m_roots.value(int(index.internalId()) - 1)).value(index.row());
+}
+
+Record *FeedListModel::recordAt(const QModelIndex &index) const
+{
+    const ObjectID id = idAt(index);
+    if (id.isNull())
         return nullptr;
-    if (index.internalId() == 0) {
-        if (index.row() >= m_roots.size())
-            return nullptr;
-        Record *record = context()->existingObject(m_roots[index.row()]);
-        return record && !record->isDeleted() ? record : nullptr;
-    }
-    const int parentRow = int(index.internalId()) - 1;
-    auto *category = dynamic_cast<Category *>(recordAt(createIndex(parentRow, 0, quintptr(0))));
-    if (!category)
-        return nullptr;
-    const QList<Datasource *> children = category->datasources();
-    if (index.row() >= children.size())
-        return nullptr;
-    Datasource *child = children[index.row()];
-    m_handedOut.insert(child->objectID());
-    return child;
+    Record *record = context()->existingObject(id);
+    return record && !record->isDeleted() ? record : nullptr;
 }
 
 QModelIndex FeedListModel::indexOf(ObjectID id, int column) const
@@ -112,30 +109,25 @@ QModelIndex FeedListModel::indexOf(ObjectID id, int column) const
     if (rootRow >= 0)
         return index(int(rootRow), column);
     for (int row = 0; row < m_categoryCount; ++row) {
-        auto *category = static_cast<Category *>(context()->existingObject(m_roots[row]));
-        if (!category)
-            continue;
-        const QList<Datasource *> children = category->datasources();
-        for (qsizetype i = 0; i < children.size(); ++i)
-            if (children[i]->objectID() == id)
-                return index(int(i), column, index(row, 0));
+        const qsizetype child = m_children.value(m_roots[row]).indexOf(id);
+        if (child >= 0)
+            return index(int(child), column, index(row, 0));
     }
     return {};
 }
 
 bool FeedListModel::isInTree(const Record *record) const
 {
-    return record && record->context() && (m_roots.contains(record->objectID()) || m_handedOut.contains(record->objectID()));
+    return record && record->context() && m_rows.contains(record->objectID());
 }
 
 int FeedListModel::rowCount(const QModelIndex &parent) const
 {
     if (!parent.isValid())
         return int(m_roots.size());
-    if (parent.column() != 0 || parent.internalId() != 0)
+    if (parent.column() != 0 || parent.internalId() != 0 || parent.row() >= m_categoryCount)
         return 0;
-    auto *category = dynamic_cast<Category *>(recordAt(parent));
-    return category ? int(category->datasources().size()) : 0;
+    return int(m_children.value(m_roots.value(parent.row())).size());
 }
 
 int FeedListModel::columnCount(const QModelIndex &) const
@@ -403,12 +395,23 @@ void FeedListModel::placeDatasource(Datasource *datasource, const Target &target
         if (!category)
             return; // not a category: this item stays where it is
     }
-    datasource->setCategory(category);
-    const QList<Datasource *> ordered = category ? category->datasources() : rootDatasources();
+    // The drop index counts the rows as shown, the dragged one among them
+    // when it is already there; its own old position is no neighbour.
+    const QList<Datasource *> shown = category ? category->datasources() : rootDatasources();
     int index = target.index;
     if (!category && index >= 0)
         index = std::max(0, index - m_categoryCount);
-    datasource->setPosition(feedpositions::positionAt(positionsOf(ordered), index));
+    QList<double> positions;
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        if (shown[i] == datasource) {
+            if (index > i)
+                --index;
+            continue;
+        }
+        positions.append(shown[i]->position());
+    }
+    datasource->setCategory(category);
+    datasource->setPosition(feedpositions::positionAt(positions, index));
 }
 
 void FeedListModel::placeCategory(Category *category, const Target &target)

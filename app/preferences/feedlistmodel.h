@@ -3,6 +3,7 @@
 #include "store/objectid.h"
 
 #include <QAbstractItemModel>
+#include <QHash>
 #include <QSet>
 
 #include <functional>
@@ -19,8 +20,10 @@ namespace corvane::desktop {
 
 // The two-level tree of the feed list: the categories by position, then the
 // subscriptions filed in none, by position; each category holds its
-// subscriptions. Works on the main context only. The root list is cached and
-// rebuilt by reload(); the children of a category are read on every request.
+// subscriptions. Works on the main context only. The rows are read by
+// reload() and kept until the next one: a view needs the same rows until it
+// is told of a change, and a row left from an earlier list must not reach
+// the record that took its place.
 class FeedListModel : public QAbstractItemModel
 {
     Q_OBJECT
@@ -74,15 +77,17 @@ private:
     void placeDatasource(Datasource *datasource, const Target &target);
     void placeCategory(Category *category, const Target &target);
     QList<Datasource *> rootDatasources() const;
-    // Whether the row's record is one this tree has handed out since its last rebuild.
+    // Whether the record is a row of the tree as last rebuilt.
     bool isInTree(const Record *record) const;
+    ObjectID idAt(const QModelIndex &index) const;
     bool applyEdit(Record *record, int column, const QVariant &value);
     void reloadSoon();
 
     DatasourceManager &m_engine;
     QList<ObjectID> m_roots;
     int m_categoryCount = 0;
-    mutable QSet<ObjectID> m_handedOut;
+    QHash<ObjectID, QList<ObjectID>> m_children;
+    QSet<ObjectID> m_rows;
     bool m_reloadQueued = false;
 };
 

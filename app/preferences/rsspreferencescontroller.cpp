@@ -587,10 +587,9 @@ void RSSPreferencesController::rebuildRestoreItems()
     m_opmlMenu->addSeparator();
     int tag = kFirstRestoreTag;
     for (auto it = backups.crbegin(); it != backups.crend(); ++it) {
-        const QStringList parts = QFileInfo(*it).fileName().split(u'.');
-        if (parts.size() < 2)
+        const QString title = restoreTitle(QFileInfo(*it).fileName());
+        if (title.isEmpty())
             continue;
-        const QString title = parts[parts.size() - 2];
         const QString path = *it;
         QAction *action = m_opmlMenu->addAction(tr("Restore feed list from: %1").arg(title));
         action->setData(tag++);
@@ -607,6 +606,12 @@ void RSSPreferencesController::rebuildRestoreItems()
             box->open();
         });
     }
+}
+
+QString RSSPreferencesController::restoreTitle(const QString &fileName)
+{
+    const QStringList parts = fileName.split(u'.');
+    return parts.size() < 2 ? QString() : parts[parts.size() - 2];
 }
 
 void RSSPreferencesController::showAlert(const QString &title, const QString &text)

@@ -98,6 +98,9 @@ public:
     QString lastError() const { return m_lastError; }
     // Rebuilds the restore entries of the OPML menu from the backups.
     void rebuildRestoreItems();
+    // What a backup's entry is called: the second-to-last "."-separated part
+    // of its file name; empty (no entry) for names of fewer parts.
+    static QString restoreTitle(const QString &fileName);
 
     bool isRowSelected() const;
     // Reloads now, and once more two seconds later when reloads come in a burst.
