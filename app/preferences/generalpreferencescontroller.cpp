@@ -41,7 +41,7 @@ GeneralPreferencesController::GeneralPreferencesController(DatasourceManager &en
     , m_playSound(options.playSound ? options.playSound : [](const QString &name) { return eventsound::play(name); })
 {
     auto *form = new QFormLayout;
-    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
 
     m_sounds = new QComboBox;
     auto *alwaysPlay = new QCheckBox(tr("Play it for every new item, not only for marked ones"));
@@ -71,11 +71,14 @@ GeneralPreferencesController::GeneralPreferencesController(DatasourceManager &en
     form->addRow(tr("Stars:"), deleteStars);
 
     m_keywords = new KeywordsField(engine.contextMain());
-    m_keywords->setMinimumHeight(90);
+    m_keywords->setFixedSize(320, 110);
     form->addRow(tr("Keywords:"), m_keywords);
 
-    m_cloudSync = new QCheckBox(tr("Keep feeds, keywords, stars and read items in step through the cloud folder"));
+    m_cloudSync = new QCheckBox(tr("Sync through the cloud folder"));
+    m_cloudSync->setToolTip(tr("Keeps feeds, keywords, stars and read items in step on all your machines."));
     form->addRow(tr("Sync:"), m_cloudSync);
+    for (QComboBox *box : {m_sounds, m_readers})
+        box->setMinimumWidth(320);
 
     m_message = new QLabel;
     m_message->setWordWrap(true);
@@ -174,9 +177,11 @@ void GeneralPreferencesController::rebuildReaderList()
                                   : handler.name;
         m_readers->addItem(title, handler.desktopId);
     }
+    if (handlers.isEmpty())
+        m_readers->addItem(tr("No application opens feed links"));
     const QString current = schemehandler::defaultHandler(kFeedScheme);
     const int index = m_readers->findData(current);
-    m_readers->setCurrentIndex(index);
+    m_readers->setCurrentIndex(handlers.isEmpty() ? 0 : index);
     m_readers->setEnabled(!handlers.isEmpty());
 }
 

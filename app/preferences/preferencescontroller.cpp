@@ -40,6 +40,7 @@ QWidget *scrolled(QWidget *pane)
     area->setWidget(pane);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return area;
 }
 
@@ -63,6 +64,7 @@ PreferencesController::PreferencesController(DatasourceManager &engine, EngineBr
     m_switcher = new QListWidget;
     m_switcher->setFixedWidth(130);
     m_switcher->setFrameShape(QFrame::NoFrame);
+    m_switcher->setStyleSheet(QStringLiteral("QListWidget { padding-top: 8px; } QListWidget::item { padding: 6px 12px; }"));
     m_stack = new QStackedWidget;
     const auto addPane = [this](const QString &title, QWidget *pane) {
         m_switcher->addItem(title);
