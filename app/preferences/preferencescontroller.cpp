@@ -87,6 +87,12 @@ PreferencesController::PreferencesController(DatasourceManager &engine, EngineBr
     layout->addWidget(m_stack, 1);
 }
 
+PreferencesController::PreferencesController(DatasourceManager &engine, EngineBridge &bridge, Settings &settings,
+                                             MainWindowController *controller, QObject *parent)
+    : PreferencesController(engine, bridge, settings, controller, Options{}, parent)
+{
+}
+
 PreferencesController::~PreferencesController()
 {
     delete m_window;

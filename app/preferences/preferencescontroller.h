@@ -46,6 +46,8 @@ public:
     PreferencesController(DatasourceManager &engine, EngineBridge &bridge, Settings &settings,
                           MainWindowController *controller, const Options &options,
                           QObject *parent = nullptr);
+    PreferencesController(DatasourceManager &engine, EngineBridge &bridge, Settings &settings,
+                          MainWindowController *controller, QObject *parent = nullptr);
     ~PreferencesController() override;
 
     QWidget *window() const { return m_window; }

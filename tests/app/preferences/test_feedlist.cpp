@@ -1,6 +1,8 @@
 #include "prefsfixture.h"
 
 #include "preferences/addfeedtext.h"
+#include "preferences/colorchooserpopupbutton.h"
+#include "preferences/feedsettingssheet.h"
 #include "preferences/feedlistmodel.h"
 #include "preferences/feedsoutlineview.h"
 #include "preferences/rsspreferencescontroller.h"
@@ -12,7 +14,9 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QMenu>
+#include <QLabel>
 #include <QMimeData>
 
 using namespace corvane;
@@ -337,6 +341,45 @@ TEST_F(FeedListTest, BackupListAndFailingRestore)
     ASSERT_EQ(restored.size(), 1);
     EXPECT_EQ(restored[0]->url(), QStringLiteral("http://restored.example/rss"));
     EXPECT_EQ(model().rootItems().size(), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FeedListTest, FeedSettingsSheetAppliesAsItChanges)
+{
+    const ObjectID id = addSource(QStringLiteral("http://example.org/rss"), QStringLiteral("Own Name"));
+    source(id)->setRefreshRate(15);
+    ASSERT_TRUE(main()->save());
+    QList<const void *> configured;
+    ScopedObserver observer(NotificationCenter::defaultCenter(), kDatasourceConfigurationDidChangeNotification,
+                            nullptr, [&](const Notification &n) { configured.append(n.object); });
+    desktop::FeedSettingsSheet sheet(main(), id, settings());
+    // Own values shown, unset ones empty over the global default.
+    EXPECT_EQ(sheet.numberField(QStringLiteral("limit"))->text(), QString());
+    EXPECT_EQ(sheet.numberField(QStringLiteral("limit"))->placeholderText(), QStringLiteral("100"));
+    EXPECT_EQ(sheet.numberField(QStringLiteral("refreshRate"))->text(), QStringLiteral("15"));
+    EXPECT_EQ(sheet.nameField()->placeholderText(), QStringLiteral("Own Name"));
+    EXPECT_EQ(sheet.fontColorButton()->currentText(), QStringLiteral("None"));
+
+    QTest::keyClicks(sheet.numberField(QStringLiteral("limit")), QStringLiteral("25"));
+    EXPECT_EQ(source(id)->limit(), 25);
+    sheet.backgroundColorButton()->changeColorFromEntry(2);
+    EXPECT_EQ(source(id)->backgroundColor(), sheet.backgroundColorButton()->entryColor(2));
+    EXPECT_EQ(configured.size(), 3);
+    EXPECT_EQ(configured.last(), source(id));
+
+    // Save refuses an address that is no feed and keeps the old one.
+    sheet.addressField()->setText(QStringLiteral("javascript:alert(1)"));
+    EXPECT_FALSE(sheet.save());
+    EXPECT_FALSE(sheet.messageLabel()->isHidden());
+    EXPECT_EQ(source(id)->url(), QStringLiteral("http://example.org/rss"));
+    sheet.addressField()->setText(QStringLiteral("@someone"));
+    sheet.nameField()->setText(QStringLiteral("   "));
+    EXPECT_TRUE(sheet.save());
+    EXPECT_EQ(source(id)->url(), QStringLiteral("@someone"));
+    EXPECT_TRUE(source(id)->customName().isEmpty());
 }
 
 } // namespace

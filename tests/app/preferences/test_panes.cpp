@@ -160,9 +160,12 @@ TEST_F(PanesTest, StarsAreDeletedAndTheWindowOpensOnAdd)
     options.hotKeys = nullptr;
     desktop::PreferencesController preferences(*m_engine, *m_bridge, settings(), nullptr, options);
     preferences.general()->deleteStarred();
-    m_engine->stores().waitForPendingCommit();
-    settle();
-    EXPECT_FALSE(static_cast<DataItem *>(main()->existingObject(items[0]))->isStarred());
+    // Unstarred on the background queue, saved by the deferred commit, merged here.
+    EXPECT_TRUE(spinUntil([&] {
+        m_engine->stores().waitForPendingCommit();
+        settle();
+        return !static_cast<DataItem *>(main()->existingObject(items[0]))->isStarred();
+    }));
 
     preferences.showPane(desktop::PreferencesController::GeneralPane);
     preferences.addFeed(QStringLiteral("http://example.org/other"));
