@@ -3,6 +3,7 @@
 // prefs-shortcuts.png, from an engine on a temporary store.
 #include "preferences/feedlistmodel.h"
 #include "preferences/generalpreferencescontroller.h"
+#include "preferences/hotkeybackends.h"
 #include "preferences/preferencescontroller.h"
 #include "preferences/rsspreferencescontroller.h"
 
@@ -79,6 +80,7 @@ int main(int argc, char **argv)
 
     desktop::PreferencesController::Options prefsOptions;
     prefsOptions.playSound = [](const QString &) { return false; };
+    prefsOptions.hotKeys = new desktop::X11HotKeys; // nothing registered with the session's shortcut service
     desktop::PreferencesController preferences(engine, bridge, settings, nullptr, prefsOptions);
     preferences.window()->resize(780, 560);
     preferences.showPreferences();

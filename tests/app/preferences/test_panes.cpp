@@ -2,6 +2,7 @@
 
 #include "preferences/appearancepreferencescontroller.h"
 #include "preferences/generalpreferencescontroller.h"
+#include "preferences/hotkeybackends.h"
 #include "preferences/keywordsfield.h"
 #include "preferences/preferencescontroller.h"
 #include "preferences/rsspreferencescontroller.h"
@@ -157,7 +158,8 @@ TEST_F(PanesTest, StarsAreDeletedAndTheWindowOpensOnAdd)
     const QList<ObjectID> items = storeItems(feed, {{QStringLiteral("starred"), 0, false, true}});
     desktop::PreferencesController::Options options;
     options.playSound = [](const QString &) { return false; };
-    options.hotKeys = nullptr;
+    // X grabs, which do nothing without an X display: nothing reaches the session's shortcut service.
+    options.hotKeys = new desktop::X11HotKeys;
     desktop::PreferencesController preferences(*m_engine, *m_bridge, settings(), nullptr, options);
     preferences.general()->deleteStarred();
     // Unstarred on the background queue, saved by the deferred commit, merged here.
