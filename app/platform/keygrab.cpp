@@ -184,6 +184,7 @@ void GlobalKeyGrab::release(int identifier)
                 xcb_ungrab_key(c, g.keycode, rootWindow(c), uint16_t(g.modifiers | locks));
         m_grabbed.removeAt(i);
     }
+    m_down.removeIf([identifier](const Grabbed &g) { return g.identifier == identifier; });
     if (c)
         xcb_flush(c);
 }
@@ -197,14 +198,24 @@ bool GlobalKeyGrab::nativeEventFilter(const QByteArray &eventType, void *message
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
     const auto *keyEvent = static_cast<const xcb_key_press_event_t *>(message);
+    if (type == XCB_KEY_RELEASE) {
+        // The release of a pressed shortcut is its own whatever modifiers are
+        // still held (they may go up first).
+        for (qsizetype i = 0; i < m_down.size(); ++i) {
+            if (m_down[i].keycode != keyEvent->detail)
+                continue;
+            const int identifier = m_down.takeAt(i).identifier;
+            Q_EMIT released(identifier);
+            return true;
+        }
+        return false;
+    }
     const uint16_t held = keyEvent->state & (Shift | Control | Alt | Super);
     for (const Grabbed &g : std::as_const(m_grabbed)) {
         if (g.keycode != keyEvent->detail || g.modifiers != held)
             continue;
-        if (type == XCB_KEY_PRESS)
-            Q_EMIT pressed(g.identifier);
-        else
-            Q_EMIT released(g.identifier);
+        m_down.append(g);
+        Q_EMIT pressed(g.identifier);
         return true;
     }
     return false;

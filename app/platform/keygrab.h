@@ -74,6 +74,7 @@ private:
         uint16_t modifiers;
     };
     QList<Grabbed> m_grabbed;
+    QList<Grabbed> m_down; // pressed, not yet released
     bool m_filtering = false;
 };
 
