@@ -11,6 +11,7 @@
 #include "store/query.h"
 
 #include <QAction>
+#include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -380,6 +381,43 @@ TEST_F(FeedListTest, FeedSettingsSheetAppliesAsItChanges)
     EXPECT_TRUE(sheet.save());
     EXPECT_EQ(source(id)->url(), QStringLiteral("@someone"));
     EXPECT_TRUE(source(id)->customName().isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FeedListTest, RowsDroppedOnTheTreeItself)
+{
+    Category *folder = addCategory(QStringLiteral("Folder"), 1);
+    const ObjectID feed = addSource(QStringLiteral("http://example.org/rss"));
+    model().reload();
+    m_pane->resize(700, 400);
+    m_pane->show();
+    settle();
+    desktop::FeedsOutlineView *view = m_pane->outlineView();
+    const QModelIndex target = model().indexOf(folder->objectID(), FeedListModel::NameColumn);
+    const QRect rect = view->visualRect(target);
+    ASSERT_FALSE(rect.isEmpty());
+    EXPECT_EQ(rect.height(), 20);
+    EXPECT_EQ(view->visualRect(model().indexOf(feed)).height(), 44);
+
+    // Dropped on the middle of the folder's row, as the mouse would.
+    std::unique_ptr<QMimeData> mime(model().mimeData({model().indexOf(feed)}));
+    const QPoint at = rect.center();
+    QDragEnterEvent enter(at, Qt::MoveAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    QDragMoveEvent move(at, Qt::MoveAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &move);
+    EXPECT_TRUE(move.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::MoveAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    settle();
+    EXPECT_EQ(source(feed)->category(), folder);
+    EXPECT_EQ(source(feed)->position(), 1.0);
+    // The folder stays open and shows it.
+    EXPECT_TRUE(view->isExpanded(model().indexOf(folder->objectID())));
+    EXPECT_EQ(model().rowCount(model().indexOf(folder->objectID())), 1);
 }
 
 } // namespace
