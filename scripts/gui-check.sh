@@ -108,6 +108,21 @@ geometry=$(xdotool getwindowgeometry "$window")
 echo "$geometry" | grep -q 'Position: 0,0' || fail "the bar is not at the left edge: $geometry"
 echo "$geometry" | grep -q 'Geometry: 280x800' || fail "the bar does not span the screen height: $geometry"
 
+# A first start shows "What's New" once; Escape closes it.
+whatsnew=""
+for _ in $(seq 50); do
+  whatsnew=$(xdotool search --onlyvisible --name "What's New" 2>/dev/null | head -1 || true)
+  [ -n "$whatsnew" ] && break
+  sleep 0.1
+done
+[ -n "$whatsnew" ] || fail "a first start showed no What's New window"
+xdotool windowactivate --sync "$whatsnew" key Escape
+for _ in $(seq 50); do
+  xdotool search --onlyvisible --name "What's New" >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name "What's New" >/dev/null 2>&1 && fail "Escape did not close What's New"
+
 # Let the items come in and the pictures load, then take the picture.
 sleep 3
 mkdir -p "$(dirname "$shot")"
@@ -124,6 +139,31 @@ done
 [ -n "$bubble" ] || { cat "$work/corvane.log" >&2; fail "no preview appeared after a click on the first entry"; }
 sleep 1
 import -window root -crop 720x800+0+0 "$preview_shot"
+
+# The tray mode, as "Open at login" starts it: a second home with the tray icon
+# on and --autostart; the panel (an XEmbed tray) starts after Corvane, and the
+# icon must still reach it while the bar stays hidden behind it.
+"$corvane" --home "$work/trayhome" --no-default-feeds --assume-online --autostart \
+  --set showInDock=false --set prevVersion=999999 >"$work/corvane-tray.log" 2>&1 &
+tray_pid=$!
+pids+=($tray_pid)
+sleep 2
+trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
+pids+=($!)
+docked=""
+for _ in $(seq 150); do
+  tree=$(xwininfo -root -tree)
+  docked=$(awk '/"panel": \("panel" "trayer"\)/ {inpanel=1; next} inpanel && /"Corvane": \("corvane" "Corvane"\)/ {print; exit}' <<<"$tree")
+  [ -n "$docked" ] && break
+  sleep 0.1
+done
+[ -n "$docked" ] || { cat "$work/corvane-tray.log" >&2; fail "the tray icon did not reach a tray that started later"; }
+for w in $(xdotool search --onlyvisible --pid "$tray_pid" 2>/dev/null || true); do
+  height=$(xdotool getwindowgeometry "$w" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
+  [ "${height:-0}" -le 100 ] || fail "started at login with a tray, the bar showed anyway (window $w, height $height)"
+done
+echo "gui-check: tray icon docked: $(echo "$docked" | awk '{print $1, $4}')"
+
 echo "gui-check: dock window $window, strut $strut, $geometry"
 echo "gui-check: preview screenshot in $preview_shot"
 echo "gui-check: screenshot in $shot"

@@ -14,10 +14,11 @@ packages=(
   # test tools: certificates for the TLS cases, a private bus for the wake case, timing for bench/refresh_bench
   openssl dbus time bc python3
   xdg-utils  # the default handler of feed: links (xdg-mime)
+  desktop-file-utils appstream dpkg-dev  # checks of the installed files, the Debian package (scripts/install-check.sh)
   xvfb openbox x11-utils xauth  # a private X server and window manager for the dock and window-level tests
   newsboat python3-feedparser  # the peers bench/compare/run.sh measures against
   # the screenshot check (scripts/gui-check.sh): an X server, a window manager, X tools
-  xvfb openbox x11-utils xauth xdotool imagemagick xcompmgr
+  xvfb openbox x11-utils xauth xdotool imagemagick xcompmgr trayer
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )

@@ -1,5 +1,7 @@
 #include "corvaneapplication.h"
 
+#include "appicon.h"
+
 #include "ticker/mainwindowcontroller.h"
 
 #include <QEvent>
@@ -11,7 +13,9 @@ CorvaneApplication::CorvaneApplication(int &argc, char **argv)
 {
     setApplicationName(QStringLiteral("Corvane"));
     setApplicationDisplayName(QStringLiteral("Corvane"));
-    setDesktopFileName(QStringLiteral("corvane"));
+    setApplicationVersion(QStringLiteral(CORVANE_VERSION_TEXT));
+    setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
+    setWindowIcon(corvaneIcon());
     setQuitOnLastWindowClosed(false);
 }
 

@@ -1,10 +1,12 @@
 #include "launch.h"
 
+#include "corvaneappdelegate.h"
 #include "urlhandler.h"
 
 #include "platform/singleinstance.h"
 #include "preview/cvpreviewwindowcontroller.h"
 #include "sidebar/categorysidebar.h"
+#include "ticker/appclock.h"
 #include "ticker/enginebridge.h"
 #include "ticker/mainwindowcontroller.h"
 
@@ -34,7 +36,8 @@ QString usage()
     return QStringLiteral("Usage: corvane [OPTIONS] [URL...]\n\n"
                           "Shows the newest items of your subscriptions in a bar at the screen edge.\n"
                           "URLs (feed: links or web addresses) are subscribed to.\n\nOptions:\n")
-           + LaunchOptions::helpText();
+           + LaunchOptions::helpText()
+           + QStringLiteral("  --autostart          start with the bar hidden when a tray icon can show it\n");
 }
 
 } // namespace
@@ -49,7 +52,10 @@ void chooseWindowSystem()
 int launch(QApplication &app)
 {
     QString error;
-    const std::optional<LaunchOptions> options = LaunchOptions::parse(app.arguments().mid(1), &error);
+    QStringList arguments = app.arguments().mid(1);
+    // Given by the autostart entry only.
+    const bool autostart = arguments.removeAll(QStringLiteral("--autostart")) > 0;
+    const std::optional<LaunchOptions> options = LaunchOptions::parse(arguments, &error);
     if (!options) {
         QTextStream(stderr) << "corvane: " << error << "\n\n" << usage();
         return 2;
@@ -102,11 +108,20 @@ int launch(QApplication &app)
     auto *sidebar = new CategorySidebar(controller.adapter(), bridge, settings, controller.window());
     controller.setSideColumn(sidebar->column());
     QObject::connect(sidebar, &CategorySidebar::tabReleased, &controller, [&controller] { controller.expand(true); });
-    controller.show();
 
-    QObject::connect(&instance, &SingleInstance::urlsReceived, &controller,
-                     [&engine](const QStringList &urls) { handleUrls(engine, urls); });
-    handleUrls(engine, options->rest);
+    CorvaneAppDelegate::Hooks hooks;
+    hooks.addFeed = [&engine](const QString &text) { handleUrls(engine, {text}); };
+    CorvaneAppDelegate delegate(settings, bridge, controller, AppClock::system(), std::move(hooks));
+    delegate.applicationDidFinishLaunching(autostart);
+
+    QObject::connect(&instance, &SingleInstance::urlsReceived, &delegate, [&delegate](const QStringList &urls) {
+        if (urls.isEmpty())
+            delegate.reopen();
+        for (const QString &url : urls)
+            delegate.getUrl(url);
+    });
+    for (const QString &url : options->rest)
+        delegate.getUrl(url);
 
     const int status = app.exec();
     engine.waitForRefreshes();
