@@ -161,9 +161,22 @@ bool GlobalKeyGrab::grab(int identifier, uint32_t keysym, uint16_t modifiers)
     if (!keycode)
         return false;
     const xcb_window_t root = rootWindow(c);
-    for (uint16_t locks : kLockCombinations)
-        xcb_grab_key(c, 1, root, uint16_t(modifiers | locks), keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-    xcb_flush(c);
+    // Another client holding the combination already refuses the grab.
+    bool refused = false;
+    for (uint16_t locks : kLockCombinations) {
+        const xcb_void_cookie_t cookie = xcb_grab_key_checked(c, 1, root, uint16_t(modifiers | locks), keycode,
+                                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        if (xcb_generic_error_t *error = xcb_request_check(c, cookie)) {
+            std::free(error);
+            refused = true;
+        }
+    }
+    if (refused) {
+        for (uint16_t locks : kLockCombinations)
+            xcb_ungrab_key(c, keycode, root, uint16_t(modifiers | locks));
+        xcb_flush(c);
+        return false;
+    }
     m_grabbed.append({identifier, keycode, modifiers});
     if (!m_filtering) {
         qApp->installNativeEventFilter(this);

@@ -82,7 +82,7 @@ QString handle(QWidget &bar, const QStringList &words)
         if (words.value(1) == QLatin1String("off"))
             hotKeys.release(1000);
         else if (!hotKeys.grab(1000, 'r', GlobalKeyGrab::Alt))
-            return QStringLiteral("error no key for the shortcut");
+            return QStringLiteral("error the shortcut could not be grabbed");
     } else if (verb == QLatin1String("clear")) {
         clearStrut(&bar);
     } else if (verb == QLatin1String("level") && words.size() >= 2) {

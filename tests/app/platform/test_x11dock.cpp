@@ -262,4 +262,8 @@ TEST_F(X11Dock, GlobalShortcutsTakeTheirKeyWithItsModifiersOnly)
     ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("alt+r")));
     EXPECT_EQ(bar->readLine(), QStringLiteral("hotkey 1000 pressed"));
     ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Num_Lock")));
+
+    // A second program cannot take a combination the first holds, and says so.
+    auto other = startBar();
+    EXPECT_EQ(other->command(QStringLiteral("hotkey")), QStringLiteral("error the shortcut could not be grabbed"));
 }
