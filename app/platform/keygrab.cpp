@@ -138,4 +138,100 @@ bool RootKeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, 
     return false;
 }
 
+GlobalKeyGrab::GlobalKeyGrab(QObject *parent)
+    : QObject(parent)
+{
+}
+
+GlobalKeyGrab::~GlobalKeyGrab()
+{
+    while (!m_grabbed.isEmpty())
+        release(m_grabbed.first().identifier);
+    if (m_filtering)
+        qApp->removeNativeEventFilter(this);
+}
+
+bool GlobalKeyGrab::grab(int identifier, uint32_t keysym, uint16_t modifiers)
+{
+    release(identifier);
+    xcb_connection_t *c = connection();
+    if (!c)
+        return false;
+    const uint8_t keycode = keycodeOf(c, keysym);
+    if (!keycode)
+        return false;
+    const xcb_window_t root = rootWindow(c);
+    // Another client holding the combination already refuses the grab.
+    bool refused = false;
+    for (uint16_t locks : kLockCombinations) {
+        const xcb_void_cookie_t cookie = xcb_grab_key_checked(c, 1, root, uint16_t(modifiers | locks), keycode,
+                                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        if (xcb_generic_error_t *error = xcb_request_check(c, cookie)) {
+            std::free(error);
+            refused = true;
+        }
+    }
+    if (refused) {
+        for (uint16_t locks : kLockCombinations)
+            xcb_ungrab_key(c, keycode, root, uint16_t(modifiers | locks));
+        xcb_flush(c);
+        return false;
+    }
+    m_grabbed.append({identifier, keycode, modifiers});
+    if (!m_filtering) {
+        qApp->installNativeEventFilter(this);
+        m_filtering = true;
+    }
+    return true;
+}
+
+void GlobalKeyGrab::release(int identifier)
+{
+    xcb_connection_t *c = connection();
+    for (qsizetype i = m_grabbed.size() - 1; i >= 0; --i) {
+        const Grabbed g = m_grabbed[i];
+        if (g.identifier != identifier)
+            continue;
+        if (c)
+            for (uint16_t locks : kLockCombinations)
+                xcb_ungrab_key(c, g.keycode, rootWindow(c), uint16_t(g.modifiers | locks));
+        m_grabbed.removeAt(i);
+    }
+    m_down.removeIf([identifier](const Grabbed &g) { return g.identifier == identifier; });
+    if (c)
+        xcb_flush(c);
+}
+
+bool GlobalKeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    if (eventType != "xcb_generic_event_t" || m_grabbed.isEmpty())
+        return false;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    const uint8_t type = event->response_type & ~0x80;
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
+        return false;
+    const auto *keyEvent = static_cast<const xcb_key_press_event_t *>(message);
+    if (type == XCB_KEY_RELEASE) {
+        // The release of a pressed shortcut is its own whatever modifiers are
+        // still held (they may go up first).
+        for (qsizetype i = 0; i < m_down.size(); ++i) {
+            if (m_down[i].keycode != keyEvent->detail)
+                continue;
+            const int identifier = m_down.takeAt(i).identifier;
+            Q_EMIT released(identifier);
+            return true;
+        }
+        return false;
+    }
+    const uint16_t held = keyEvent->state & (Shift | Control | Alt | Super);
+    for (const Grabbed &g : std::as_const(m_grabbed)) {
+        if (g.keycode != keyEvent->detail || g.modifiers != held)
+            continue;
+        m_down.append(g);
+        Q_EMIT pressed(g.identifier);
+        return true;
+    }
+    return false;
+}
+
 } // namespace corvane::desktop

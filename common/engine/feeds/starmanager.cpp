@@ -36,12 +36,13 @@ void StarManager::unstarItem(DataItem *item)
 void StarManager::removeAll()
 {
     Context *background = m_stores.contextBackground();
-    background->performBlockConfined([this, background] {
+    // The block may run after this manager is gone; the store manager outlives it.
+    background->performBlockConfined([stores = &m_stores, background] {
         const QList<DataItem *> starred = background->fetchAs<DataItem>(
             Query{Entity::DataItem, Predicate::equal(QStringLiteral("starred"), true)});
         for (DataItem *item : starred)
             item->setStarred(false);
-        m_stores.processChangesFromContext(background);
+        stores->processChangesFromContext(background);
     });
 }
 

@@ -70,6 +70,19 @@ QString handle(QWidget &bar, const QStringList &words)
             keys.release();
         else
             keys.grab({RootKeyGrab::Down, RootKeyGrab::Up, RootKeyGrab::Return});
+    } else if (verb == QLatin1String("hotkey")) {
+        // A global shortcut: Alt+R under the identifier 1000.
+        static GlobalKeyGrab hotKeys;
+        static bool connected = false;
+        if (!connected) {
+            QObject::connect(&hotKeys, &GlobalKeyGrab::pressed, [](int id) { say(QStringLiteral("hotkey %1 pressed").arg(id)); });
+            QObject::connect(&hotKeys, &GlobalKeyGrab::released, [](int id) { say(QStringLiteral("hotkey %1 released").arg(id)); });
+            connected = true;
+        }
+        if (words.value(1) == QLatin1String("off"))
+            hotKeys.release(1000);
+        else if (!hotKeys.grab(1000, 'r', GlobalKeyGrab::Alt))
+            return QStringLiteral("error the shortcut could not be grabbed");
     } else if (verb == QLatin1String("clear")) {
         clearStrut(&bar);
     } else if (verb == QLatin1String("level") && words.size() >= 2) {

@@ -240,3 +240,30 @@ TEST_F(X11Dock, GrabbedKeysReachTheBarWithoutFocusUntilReleased)
     ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Up")));
     EXPECT_EQ(bar->readLine(), QStringLiteral("key 2 pressed"));
 }
+
+TEST_F(X11Dock, GlobalShortcutsTakeTheirKeyWithItsModifiersOnly)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xdotool is not installed";
+    auto bar = startBar();
+    ASSERT_NE(run(*bar, {QStringLiteral("geometry 0 0 100 800"), QStringLiteral("show"), QStringLiteral("hotkey")}), 0u);
+    // The plain key and other modifiers stay the user's.
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("r")));
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("ctrl+r")));
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("alt+r")));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("hotkey 1000 pressed"));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("hotkey 1000 released"));
+
+    // Released, the key goes elsewhere; the next line is the key after the new grab.
+    run(*bar, {QStringLiteral("hotkey off")});
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("alt+r")));
+    run(*bar, {QStringLiteral("hotkey")});
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Num_Lock")));
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("alt+r")));
+    EXPECT_EQ(bar->readLine(), QStringLiteral("hotkey 1000 pressed"));
+    ASSERT_TRUE(typeKey(s_server->display(), QStringLiteral("Num_Lock")));
+
+    // A second program cannot take a combination the first holds, and says so.
+    auto other = startBar();
+    EXPECT_EQ(other->command(QStringLiteral("hotkey")), QStringLiteral("error the shortcut could not be grabbed"));
+}
