@@ -218,6 +218,7 @@ void CorvaneAppDelegate::getUrl(const QString &url)
             logLine(QStringLiteral("Pocket call-back ignored: no Pocket client"));
         return;
     case launchrules::UrlRoute::Feed:
+        logLine(QStringLiteral("Feed link for the feed list: %1").arg(route.text.left(300)));
         if (m_hooks.showPreferences)
             m_hooks.showPreferences();
         if (m_hooks.addFeed)

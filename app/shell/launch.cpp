@@ -1,12 +1,13 @@
 #include "launch.h"
 
 #include "corvaneappdelegate.h"
-#include "urlhandler.h"
 
 #include "platform/singleinstance.h"
+#include "preferences/preferencescontroller.h"
 #include "preview/cvpreviewwindowcontroller.h"
 #include "sharing/notificationmanager.h"
 #include "sharing/sharemanager.h"
+#include "sharing/pocket.h"
 #include "sidebar/categorysidebar.h"
 #include "ticker/appclock.h"
 #include "ticker/enginebridge.h"
@@ -115,8 +116,15 @@ int launch(QApplication &app)
     controller.setSideColumn(sidebar->column());
     QObject::connect(sidebar, &CategorySidebar::tabReleased, &controller, [&controller] { controller.expand(true); });
 
+    PreferencesController preferences(engine, bridge, settings, &controller);
+    QObject::connect(&controller, &MainWindowController::preferencesRequested, &preferences,
+                     &PreferencesController::showOrHidePreferences);
+
     CorvaneAppDelegate::Hooks hooks;
-    hooks.addFeed = [&engine](const QString &text) { handleUrls(engine, {text}); };
+    hooks.showPreferences = [&preferences] { preferences.showPreferences(); };
+    hooks.showOrHidePreferences = [&preferences] { preferences.showOrHidePreferences(); };
+    hooks.addFeed = [&preferences](const QString &text) { preferences.addFeed(text); };
+    hooks.pocketCallback = [](const QUrl &url) { Pocket::sharedInstance()->handleUrl(url); };
     CorvaneAppDelegate delegate(settings, bridge, controller, AppClock::system(), std::move(hooks));
     delegate.applicationDidFinishLaunching(autostart);
 
