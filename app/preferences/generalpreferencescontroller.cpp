@@ -1,5 +1,8 @@
 #include "generalpreferencescontroller.h"
 
+#include "pocketaccountrow.h"
+#include "sharing/pocket.h"
+
 #include "keywordsfield.h"
 #include "settingbindings.h"
 
@@ -69,6 +72,8 @@ GeneralPreferencesController::GeneralPreferencesController(DatasourceManager &en
 
     auto *deleteStars = new QPushButton(tr("Delete All Stars…"));
     form->addRow(tr("Stars:"), deleteStars);
+    m_pocket = new PocketAccountRow(Pocket::sharedInstance());
+    form->addRow(tr("Pocket:"), m_pocket);
 
     m_keywords = new KeywordsField(engine.contextMain());
     m_keywords->setFixedSize(320, 110);

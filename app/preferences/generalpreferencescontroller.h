@@ -17,6 +17,8 @@ class Settings;
 
 namespace corvane::desktop {
 
+class PocketAccountRow;
+
 class EngineBridge;
 class KeywordsField;
 
@@ -42,6 +44,7 @@ public:
     QCheckBox *openAtLoginBox() const { return m_openAtLogin; }
     QComboBox *readerList() const { return m_readers; }
     QCheckBox *cloudSyncBox() const { return m_cloudSync; }
+    PocketAccountRow *pocketRow() const { return m_pocket; }
     KeywordsField *keywordsField() const { return m_keywords; }
 
     // Fills the sound list from the installed sound themes.
@@ -68,6 +71,7 @@ private:
     QComboBox *m_readers = nullptr;
     QLabel *m_message = nullptr;
     QCheckBox *m_cloudSync = nullptr;
+    PocketAccountRow *m_pocket = nullptr;
     KeywordsField *m_keywords = nullptr;
 };
 

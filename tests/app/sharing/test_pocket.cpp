@@ -1,3 +1,7 @@
+#include "preferences/pocketaccountrow.h"
+
+#include <QPushButton>
+
 #include "fakepocket.h"
 
 #include "sharing/pocket.h"
@@ -19,6 +23,7 @@
 using namespace corvane;
 using namespace corvane::test;
 using desktop::Pocket;
+using desktop::PocketAccountRow;
 
 namespace {
 
@@ -93,8 +98,12 @@ protected:
 TEST_F(PocketTest, LogsInThroughTheBrowserAndOnlyTheAwaitedCallBack)
 {
     start(false);
+    // The preferences' account row follows the login.
+    PocketAccountRow row(m_wrapper.get());
+    EXPECT_EQ(row.button()->text(), QStringLiteral("Log In"));
     m_wrapper->logIn();
     EXPECT_EQ(m_wrapper->loginState(), Pocket::LoggingIn);
+    EXPECT_FALSE(row.button()->isEnabled());
     settle();
     EXPECT_EQ(m_pocket.bodies(QStringLiteral("/v3/oauth/request")),
               (QList<QJsonObject>{{{QStringLiteral("consumer_key"), FakePocket::kConsumerKey},
@@ -115,6 +124,8 @@ TEST_F(PocketTest, LogsInThroughTheBrowserAndOnlyTheAwaitedCallBack)
     EXPECT_EQ(m_pocket.bodies(QStringLiteral("/v3/oauth/authorize")).value(0).value(QStringLiteral("code")),
               FakePocket::kRequestToken);
     EXPECT_EQ(m_wrapper->loginLabel(), QStringLiteral("Logged in as reader"));
+    EXPECT_EQ(row.statusText(), QStringLiteral("Logged in as reader"));
+    EXPECT_EQ(row.button()->text(), QStringLiteral("Log Out"));
     EXPECT_FALSE(m_client->handleUrl(kCallBack)) << "no login is waiting any more";
 
     // The account was kept, for the user's eyes only.

@@ -74,10 +74,11 @@ protected:
         m_share = std::make_unique<ShareManager>(settings());
         waitForPocket();
     }
+    // The client's queue first, then what it handed to the main thread.
     void waitForPocket()
     {
-        settle();
         m_share->pocket().client().waitForIdle();
+        settle();
     }
 
     DataItem *item(ObjectID id) const { return m_bar->adapter().item(id); }
