@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -90,10 +91,13 @@ public:
     const CloudFolder &folder() const { return m_folder; }
 
 private:
+    enum class ReadOutcome { Merged, Unreadable, Unusable };
+
     void timer();
     void scheduleNextTick(double interval);
     void doUpdateQuery();
-    void write(const KeyValueDictionary &copy);
+    ReadOutcome readFile(const CloudFile &file);
+    bool write(const KeyValueDictionary &copy);
     void startWatch();
 
     Timing m_timing;
@@ -112,7 +116,10 @@ private:
     QHash<QString, QPair<QDateTime, qint64>> m_unusableFiles;
     int m_filesSeen = 0;
     int m_filesApplied = 0;
-    bool m_watchRequested = false;
+    std::atomic<bool> m_stopping{false};
+    // Null once the store is going; the watch and queued work check it.
+    std::shared_ptr<std::atomic<KeyValueStore *>> m_liveness = std::make_shared<std::atomic<KeyValueStore *>>(nullptr);
+    std::atomic<CloudFolderWatch *> m_watch{nullptr}; // created and used on the main thread
     // Shared with the writer thread.
     std::mutex m_writeLock;
     QDateTime m_lastWrite;
