@@ -108,6 +108,10 @@ protected:
         const int applied = store().status().filesApplied;
         store().updateQuery();
         ASSERT_TRUE(spinUntil([&] { return store().status().filesApplied > applied; }));
+        // The merge is reported at the store's next tick.
+        store().drain();
+        const quint64 reports = store().changeReports();
+        ASSERT_TRUE(spinUntil([&] { return store().changeReports() > reports; }));
     }
 
     template<typename T, typename F>
@@ -160,13 +164,13 @@ TEST_F(KeyValueHandlerTest, LocalSavesBecomeTheRecordsOfTheirKeys)
 
     const std::optional<KeyValueRecord> categoryEntry = held(entries::keyForCategory(category));
     ASSERT_TRUE(categoryEntry);
-    EXPECT_EQ(categoryEntry->value(QStringLiteral("name")), u"Outgoing");
+    EXPECT_EQ(categoryEntry->value(QStringLiteral("name")).toString(), u"Outgoing");
     EXPECT_EQ(categoryEntry->value(QStringLiteral("position")).toDouble(), 7.0);
     EXPECT_EQ(record::clock(*categoryEntry), category->clock());
     const std::optional<KeyValueRecord> feedEntry =
         held(QStringLiteral("Feed.") + MD5(QStringLiteral("http://127.0.0.1:9/outgoing.xml")));
     ASSERT_TRUE(feedEntry);
-    EXPECT_EQ(feedEntry->value(QStringLiteral("categoryUuid")), QString()) << "no category travels as the empty text";
+    EXPECT_EQ(feedEntry->value(QStringLiteral("categoryUuid")).toString(), QString()) << "no category travels as the empty text";
     EXPECT_TRUE(held(QStringLiteral("Keyword.dotted.name")));
     EXPECT_EQ(entries::identityFromKey(QStringLiteral("Keyword.dotted.name")), u"dotted.name");
 
@@ -184,8 +188,8 @@ TEST_F(KeyValueHandlerTest, LocalSavesBecomeTheRecordsOfTheirKeys)
     settle();
     std::optional<KeyValueRecord> itemEntry = held(itemKey);
     ASSERT_TRUE(itemEntry);
-    EXPECT_EQ(itemEntry->value(QStringLiteral("title")), u"Outgoing item");
-    EXPECT_EQ(itemEntry->value(QStringLiteral("datasource")), datasource->uuid());
+    EXPECT_EQ(itemEntry->value(QStringLiteral("title")).toString(), u"Outgoing item");
+    EXPECT_EQ(itemEntry->value(QStringLiteral("datasource")).toString(), datasource->uuid());
     EXPECT_TRUE(itemEntry->value(QStringLiteral("read")).toBool());
     item->setStarred(false);
     settle();
@@ -196,11 +200,11 @@ TEST_F(KeyValueHandlerTest, LocalSavesBecomeTheRecordsOfTheirKeys)
 
 TEST_F(KeyValueHandlerTest, UserDeletionsAreStampedOnceAndRevivedByNewerRecords)
 {
-    auto *category = main()->insert<Category>();
-    category->setName(QStringLiteral("Deleted by user"));
+    auto *doomed = main()->insert<Category>();
+    doomed->setName(QStringLiteral("Deleted by user"));
     save();
-    const QString key = entries::keyForCategory(category);
-    m_manager->deleteDatasourceOrCategory(category);
+    const QString key = entries::keyForCategory(doomed);
+    m_manager->deleteDatasourceOrCategory(doomed);
     settle();
     const std::optional<KeyValueRecord> deletion = held(key);
     ASSERT_TRUE(deletion);
@@ -322,7 +326,7 @@ TEST_F(KeyValueHandlerTest, FirstMergeAdoptsNamesandSendsNewerLocalVersionsBack)
     EXPECT_EQ(sameName, 1) << "no second category appears";
     EXPECT_EQ(category(QStringLiteral("Same name"))->uuid(), u"REMOTE-UUID");
     EXPECT_EQ(category(QStringLiteral("Edited here"))->uuid(), entries::identityFromKey(editedKey));
-    EXPECT_EQ(held(editedKey)->value(QStringLiteral("name")), u"Edited here") << "the newer local version went back";
+    EXPECT_EQ(held(editedKey)->value(QStringLiteral("name")).toString(), u"Edited here") << "the newer local version went back";
 }
 
 TEST_F(KeyValueHandlerTest, BlockingOnlyReportsWhetherTheCloudHoldsRecords)

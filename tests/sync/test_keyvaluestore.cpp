@@ -113,10 +113,10 @@ TEST_F(KeyValueStoreTest, MergesOtherMachinesByStampAndNeverItsOwnFiles)
     ASSERT_TRUE(spinUntil([&] { return store().status().filesApplied == 2; }));
     store().drain();
 
-    EXPECT_EQ(held(QStringLiteral("k.low"))->value(QStringLiteral("name")), u"a") << "a lower stamp never replaces";
+    EXPECT_EQ(held(QStringLiteral("k.low"))->value(QStringLiteral("name")).toString(), u"a") << "a lower stamp never replaces";
     // Two machines that stamped a key alike settle on the same record,
     // whichever file they read first.
-    EXPECT_EQ(held(QStringLiteral("k.tie"))->value(QStringLiteral("name")), u"b");
+    EXPECT_EQ(held(QStringLiteral("k.tie"))->value(QStringLiteral("name")).toString(), u"b");
     EXPECT_TRUE(held(QStringLiteral("k.new")));
     EXPECT_FALSE(held(QStringLiteral("k.mine"))) << "this machine's own files are never merged";
     const KeyValueStore::Status status = store().status();

@@ -241,7 +241,10 @@ void KeyValueHandler::contextDidSave(Context *context, const SaveInfo &info)
     if (!writing() || !context)
         return;
     DatasourceManager *manager = DatasourceManager::existingInstance();
-    if (!manager || (context != manager->contextMain() && context != manager->contextBackground()))
+    if (!manager || !manager->isOpen())
+        return;
+    // The main context saves on the main thread, the background one on its queue.
+    if (context != manager->contextBackground() && !(dispatch::isMainThread() && context == manager->contextMain()))
         return;
     const auto visit = [&](const QList<ObjectID> &ids, Entity entity) {
         for (const ObjectID &id : ids) {

@@ -14,6 +14,7 @@
 #include "store/keyword.h"
 
 #include <QDateTime>
+#include <QSet>
 
 #include <algorithm>
 
@@ -83,6 +84,19 @@ bool isAcceptableFeedAddress(const QString &url)
         return true;
     const std::optional<QUrl> parsed = urlFromString(url);
     return parsed && isWebURL(*parsed);
+}
+
+// Refusals are logged once per record version: every pass sees them again.
+// Passes run on the background context's queue only.
+void logRefusal(const QString &key, qint64 stamp, const QString &text)
+{
+    static QSet<QPair<QString, qint64>> logged;
+    if (logged.size() > 10000)
+        logged.clear();
+    if (!logged.contains({key, stamp})) {
+        logged.insert({key, stamp});
+        logLine(text);
+    }
 }
 
 // Sets a value only when it differs; the empty text is stored as none.
@@ -241,7 +255,8 @@ void KeyValueMerge::handleCategory(const QString &uuid, const KeyValueRecord &re
             category = named;
         }
     }
-    if (!category && !deletion) {
+    const bool created = !category && !deletion;
+    if (created) {
         category = m_context->insert<Category>();
         category->setUuid(uuid);
         category->setClock(Clock::distantPast());
@@ -251,7 +266,9 @@ void KeyValueMerge::handleCategory(const QString &uuid, const KeyValueRecord &re
         return;
     const qint64 stamp = record::clock(record);
     Clock::sharedClock().remote(stamp);
-    if (stamp < category->clock()) {
+    // A category made for this record takes it whatever its stamp: records
+    // of built-in categories carry a stamp below the new one's.
+    if (!created && stamp < category->clock()) {
         m_sendBack(key, entries::entryForCategory(category));
         return;
     }
@@ -279,7 +296,7 @@ void KeyValueMerge::handleFeed(const QString &uuid, const KeyValueRecord &record
     const bool deletion = record::isDeletion(record);
     const QString url = record.value(QStringLiteral("url")).toString();
     if (!deletion && !isAcceptableFeedAddress(url)) {
-        logLine(QStringLiteral("feed record %1 refused: %2 is no feed address").arg(key, url));
+        logRefusal(key, record::clock(record), QStringLiteral("feed record %1 refused: %2 is no feed address").arg(key, url));
         return;
     }
     const QString categoryUuid = record.value(QStringLiteral("categoryUuid")).toString();
@@ -289,7 +306,8 @@ void KeyValueMerge::handleFeed(const QString &uuid, const KeyValueRecord &record
     Datasource *datasource = m_feedsByUuid.value(uuid);
     if (!datasource && !url.isEmpty())
         datasource = m_feedsByUrl.value(url);
-    if (!datasource && !deletion) {
+    const bool created = !datasource && !deletion;
+    if (created) {
         Datasource::ExplicitPositionScope explicitPosition;
         datasource = m_context->insert<RSSDatasource>();
         datasource->setUuid(uuid);
@@ -300,7 +318,7 @@ void KeyValueMerge::handleFeed(const QString &uuid, const KeyValueRecord &record
         return;
     const qint64 stamp = record::clock(record);
     Clock::sharedClock().remote(stamp);
-    if (stamp < datasource->clock()) {
+    if (!created && stamp < datasource->clock()) {
         m_sendBack(key, entries::entryForDatasource(datasource));
         return;
     }
@@ -353,8 +371,9 @@ void KeyValueMerge::handleDataItem(qint64 hash, const KeyValueRecord &record)
         // whose key does not match them would make a new copy on every pass.
         item->canonizeLink();
         if (item->calculateHash() != hash) {
-            logLine(QStringLiteral("item record %1 refused: its key does not match its title and link")
-                        .arg(entries::keyForItemHash(hash)));
+            logRefusal(entries::keyForItemHash(hash), record::clock(record),
+                       QStringLiteral("item record %1 refused: its key does not match its title and link")
+                           .arg(entries::keyForItemHash(hash)));
             m_context->deleteObject(item);
             return;
         }

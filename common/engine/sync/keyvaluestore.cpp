@@ -165,8 +165,10 @@ void KeyValueStore::timer()
 {
     if (m_stopping.load())
         return;
-    if (m_changed)
+    if (m_changed) {
+        ++m_changeReports;
         NotificationCenter::defaultCenter().post(kStoreChangedExternallyNotification, this);
+    }
     if (m_changed && m_current) {
         KeyValueDictionary copy = *m_current;
         m_changed = false;
