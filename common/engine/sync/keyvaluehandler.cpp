@@ -246,12 +246,14 @@ void KeyValueHandler::contextDidSave(Context *context, const SaveInfo &info)
     // The main context saves on the main thread, the background one on its queue.
     if (context != manager->contextBackground() && !(dispatch::isMainThread() && context == manager->contextMain()))
         return;
-    const auto visit = [&](const QList<ObjectID> &ids, Entity entity) {
+    const auto visit = [&](const QList<ObjectID> &ids, Entity entity, bool starredOnly) {
         for (const ObjectID &id : ids) {
             if (id.entity != entity)
                 continue;
             Record *record = context->objectRegistered(id);
             if (!record || record->isDeleted())
+                continue;
+            if (starredOnly && !static_cast<DataItem *>(record)->isStarred())
                 continue;
             std::optional<std::pair<QString, KeyValueRecord>> keyed = entries::keyAndEntry(record);
             if (!keyed)
@@ -269,10 +271,14 @@ void KeyValueHandler::contextDidSave(Context *context, const SaveInfo &info)
         }
     };
     for (Entity entity : {Entity::Category, Entity::Datasource, Entity::Keyword}) {
-        visit(info.inserted, entity);
-        visit(info.updated, entity);
+        visit(info.inserted, entity, false);
+        visit(info.updated, entity, false);
     }
-    visit(info.updated, Entity::DataItem);
+    visit(info.updated, Entity::DataItem, false);
+    // Items saved starred when they are first saved (fetched items never
+    // are, but items made by other syncs can be) would otherwise go out
+    // only with the next first merge.
+    visit(info.inserted, Entity::DataItem, true);
 }
 
 void KeyValueHandler::itemPropertiesChanged(DataItem *item)
