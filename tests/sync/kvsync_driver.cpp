@@ -157,7 +157,9 @@ private:
             if (!datasource)
                 return;
             const int k = number(8);
-            const QString link = QStringLiteral("http://127.0.0.1:9/item%1").arg(k);
+            // Items are known across machines by the hash of their title and
+            // link, so each feed's items get links of their own.
+            const QString link = QStringLiteral("%1/item%2").arg(datasource->url()).arg(k);
             DataItem *item = nullptr;
             for (DataItem *existing : datasource->items())
                 if (existing->link() == link)

