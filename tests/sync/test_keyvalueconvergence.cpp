@@ -79,7 +79,8 @@ void converge(quint32 seed)
     int agreeing = 0;
     QElapsedTimer waited;
     waited.start();
-    while (agreeing < 3 && waited.elapsed() < 90000) {
+    const int deadline = qEnvironmentVariableIsSet("CORVANE_SYNC_QUIET_MS") ? qEnvironmentVariableIntValue("CORVANE_SYNC_QUIET_MS") : 90000;
+    while (agreeing < 3 && waited.elapsed() < deadline) {
         states.clear();
         for (auto &machine : machines)
             states.append(machine->ask("dump"));

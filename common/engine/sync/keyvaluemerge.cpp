@@ -211,7 +211,12 @@ void KeyValueMerge::handleRemoteKey(const QString &key, const KeyValueRecord &re
     if (!record::isDeletion(record)) {
         const auto remembered = m_deletedStamps.constFind(key);
         if (remembered != m_deletedStamps.cend()) {
-            if (remembered.value() >= record::clock(record))
+            // The deletion hides the record when it is at least as new; of
+            // equal stamps the one the stores keep (record::winsMerge) counts,
+            // so this machine and the others agree on which one stands.
+            const KeyValueRecord deletion = record::deletion(remembered.value());
+            if (remembered.value() > record::clock(record)
+                || (remembered.value() == record::clock(record) && !record::winsMerge(record, deletion)))
                 return;
             KeyValueHandler::undeleteKey(key);
             m_deletedStamps.remove(key);
