@@ -1,6 +1,7 @@
 #include "sync/keyvaluefile.h"
 
 #include <QDateTime>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -129,4 +130,21 @@ TEST(KeyValueFile, SkipsBadRecordsAndKeepsTheRest)
     EXPECT_EQ(content.dictionary.keys(), QStringList{QStringLiteral("good")});
     EXPECT_EQ(record::clock(content.dictionary.value(QStringLiteral("good"))), 5);
     EXPECT_EQ(content.skippedRecords, 5);
+}
+
+// A file another writer made (Python's plistlib, binary format 1.0): the
+// published format, not only what libplist writes.
+TEST(KeyValueFile, ReadsFilesOfOtherWriters)
+{
+    QFile file(QStringLiteral(CORVANE_SYNC_TEST_DATA "/keyvalue-written-elsewhere.bplist"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const KeyValueFileContent content = readKeyValueFile(file.readAll());
+    ASSERT_TRUE(content.ok()) << qPrintable(content.error);
+    EXPECT_EQ(content.dictionary.size(), 7);
+    const KeyValueRecord item = content.dictionary.value(QStringLiteral("DataItem.-4611686018427387904"));
+    EXPECT_EQ(item.value(QStringLiteral("parsedDate")).toDateTime(), QDateTime(QDate(2026, 12, 1), QTime(8, 0), Qt::UTC));
+    EXPECT_EQ(item.value(QStringLiteral("orderingDate")).toString(), QString());
+    EXPECT_TRUE(item.value(QStringLiteral("starred")).toBool());
+    EXPECT_EQ(record::clock(content.dictionary.value(QStringLiteral("Category.b0f7f1dd3ebd6fef2f6c3ad0e8bc0d7c"))), -1024);
+    EXPECT_TRUE(record::isDeletion(content.dictionary.value(QStringLiteral("Keyword.gone"))));
 }
