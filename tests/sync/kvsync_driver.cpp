@@ -217,6 +217,7 @@ int main(int argc, char **argv)
     manager.stores().queue().drain();
     sync::KeyValueHandler *handler = nullptr;
     dispatch::global().sync([&] { handler = sync::KeyValueHandler::shared(); });
+    handler->attach(&manager);
     handler->setEnabled(true);
 
     Machine machine(manager);
@@ -240,5 +241,6 @@ int main(int argc, char **argv)
     });
     const int status = app.exec();
     handler->drain();
+    handler->detach();
     return status;
 }

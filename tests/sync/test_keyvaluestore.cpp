@@ -89,7 +89,8 @@ protected:
 
     QStringList ownFiles() const
     {
-        return QDir(m_dir).entryList({thisMachine() + QStringLiteral("--*")}, QDir::Files);
+        // Newest first.
+        return QDir(m_dir).entryList({thisMachine() + QStringLiteral("--*")}, QDir::Files, QDir::Time);
     }
 
     std::optional<KeyValueRecord> held(const QString &key) { return store().dictionaryForKey(key); }
@@ -157,15 +158,15 @@ TEST_F(KeyValueStoreTest, WritesTheWholeDictionaryAndRemovesItsOwnOldFiles)
 
     store().setDictionaryIf([](const auto &) { return std::optional<KeyValueRecord>(stamped(1)); },
                             QStringLiteral("mine"));
-    ASSERT_TRUE(spinUntil([&] { return !QFile::exists(old) && store().status().lastWrite.isValid(); }));
+    const auto newestOwn = [&] {
+        const QStringList files = ownFiles();
+        QFile newest(files.isEmpty() ? QString() : QDir(m_dir).filePath(files.first()));
+        return newest.open(QIODevice::ReadOnly) ? readKeyValueFile(newest.readAll()) : KeyValueFileContent{};
+    };
+    // This machine's old files go once a new one is written.
+    ASSERT_TRUE(spinUntil([&] { return newestOwn().dictionary.contains(QStringLiteral("mine")) && !QFile::exists(old); }));
     store().drain();
-    const QStringList files = ownFiles();
-    ASSERT_FALSE(files.isEmpty());
-    QFile newest(QDir(m_dir).filePath(files.last()));
-    ASSERT_TRUE(newest.open(QIODevice::ReadOnly));
-    const KeyValueFileContent content = readKeyValueFile(newest.readAll());
-    ASSERT_TRUE(content.ok());
-    EXPECT_TRUE(content.dictionary.contains(QStringLiteral("mine")));
+    const KeyValueFileContent content = newestOwn();
     EXPECT_TRUE(content.dictionary.contains(QStringLiteral("theirs"))) << "a file holds everything the writer knew";
 
     // A decision that keeps what is held changes nothing and writes nothing.

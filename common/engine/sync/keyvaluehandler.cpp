@@ -68,7 +68,6 @@ KeyValueHandler *KeyValueHandler::existing()
 KeyValueHandler::KeyValueHandler()
     : m_queue(std::make_unique<dispatch::SerialQueue>(QStringLiteral("corvane.keyvaluesync")))
 {
-    cloudItemCountReported = [this](bool cloudHasRecords) { defaultCloudItemCountReported(cloudHasRecords); };
     const double retry = Settings::shared().real(QStringLiteral("CloudRetrySeconds"));
     if (retry > 0)
         m_retrySeconds = retry;
@@ -240,8 +239,8 @@ void KeyValueHandler::contextDidSave(Context *context, const SaveInfo &info)
 {
     if (!writing() || !context)
         return;
-    DatasourceManager *manager = DatasourceManager::existingInstance();
-    if (!manager || !manager->isOpen())
+    DatasourceManager *manager = engine();
+    if (!manager)
         return;
     // The main context saves on the main thread, the background one on its queue.
     if (context != manager->contextBackground() && !(dispatch::isMainThread() && context == manager->contextMain()))
@@ -327,8 +326,8 @@ void KeyValueHandler::handleRemoteChanges()
 
 void KeyValueHandler::applyPass(const KeyValueDictionary &dictionary)
 {
-    DatasourceManager *manager = DatasourceManager::existingInstance();
-    if (!manager || !manager->isOpen())
+    DatasourceManager *manager = engine();
+    if (!manager)
         return;
     Context *background = manager->contextBackground();
     StoreManager *stores = &manager->stores();
@@ -366,7 +365,10 @@ void KeyValueHandler::uploadLocalInitially()
     m_failing = false;
     KeyValueDictionary dictionary = m_store->dictionaryRepresentation();
     if (blocking()) {
-        cloudItemCountReported(!dictionary.isEmpty());
+        if (cloudItemCountReported)
+            cloudItemCountReported(!dictionary.isEmpty());
+        else
+            defaultCloudItemCountReported(!dictionary.isEmpty());
         return;
     }
 
@@ -389,8 +391,8 @@ void KeyValueHandler::uploadLocalInitially()
     if (deleted)
         dictionary = m_store->dictionaryRepresentation();
 
-    DatasourceManager *manager = DatasourceManager::existingInstance();
-    if (!manager || !manager->isOpen())
+    DatasourceManager *manager = engine();
+    if (!manager)
         return;
     Context *background = manager->contextBackground();
     background->performBlockConfinedAndWait([&] {
@@ -415,8 +417,8 @@ void KeyValueHandler::uploadLocalInitially()
 
 void KeyValueHandler::uploadAll()
 {
-    DatasourceManager *manager = DatasourceManager::existingInstance();
-    if (!manager || !manager->isOpen())
+    DatasourceManager *manager = engine();
+    if (!manager)
         return;
     Context *background = manager->contextBackground();
     StoreManager *stores = &manager->stores();
@@ -449,8 +451,8 @@ void KeyValueHandler::defaultCloudItemCountReported(bool cloudHasRecords)
     }
     // A snapshot of the local store comes before anything of the cloud is merged.
     dispatch::main().async([this] {
-        DatasourceManager *manager = DatasourceManager::existingInstance();
-        if (!manager || !manager->isOpen()) {
+        DatasourceManager *manager = engine();
+        if (!manager) {
             setBlocking(false);
             return;
         }
@@ -463,6 +465,35 @@ void KeyValueHandler::defaultCloudItemCountReported(bool cloudHasRecords)
     });
 }
 
+DatasourceManager *KeyValueHandler::engine() const
+{
+    DatasourceManager *manager = m_engine.load();
+    if (!manager && !m_detached.load())
+        manager = DatasourceManager::existingInstance();
+    return manager && manager->isOpen() ? manager : nullptr;
+}
+
+void KeyValueHandler::attach(DatasourceManager *manager)
+{
+    m_engine = manager;
+    m_detached = false;
+}
+
+void KeyValueHandler::detach()
+{
+    DatasourceManager *manager = engine();
+    m_engine = nullptr;
+    m_detached = true;
+    if (!manager)
+        return;
+    // Passes that found the engine before finish while it still exists.
+    for (int round = 0; round < 2; ++round) {
+        m_queue->drain();
+        manager->stores().queue().drain();
+        manager->stores().waitForPendingCommit();
+    }
+}
+
 void KeyValueHandler::drain()
 {
     // Work moves between the handler's queue, the store's queue and the
@@ -470,7 +501,7 @@ void KeyValueHandler::drain()
     for (int round = 0; round < 4; ++round) {
         m_queue->drain();
         m_store->drain();
-        if (DatasourceManager *manager = DatasourceManager::existingInstance(); manager && manager->isOpen()) {
+        if (DatasourceManager *manager = engine()) {
             manager->stores().queue().drain();
             manager->stores().waitForPendingCommit();
         }

@@ -18,6 +18,7 @@ namespace corvane {
 class Category;
 class Context;
 class DataItem;
+class DatasourceManager;
 class Datasource;
 class Keyword;
 class Record;
@@ -71,8 +72,8 @@ public:
     bool failing() const { return m_failing.load(); }
 
     // Called by the first merge while blocking, with whether the cloud
-    // holds any record. The default stops blocking at once when it holds
-    // none, and otherwise saves a snapshot of the local store first.
+    // holds any record. Empty (the default): stop blocking at once when it
+    // holds none, and otherwise save a snapshot of the local store first.
     std::function<void(bool cloudHasRecords)> cloudItemCountReported;
 
     // Seconds between retries while the folder cannot be reached (40).
@@ -101,6 +102,13 @@ public:
     // Applies the store's dictionary; runs on every "StoreChangedExternally".
     void handleRemoteChanges();
 
+    // The engine whose store the handler applies the cloud to. Without
+    // attach() it is the datasource manager's shared instance. Call detach()
+    // on the main thread before the engine goes: it waits for the passes
+    // under way, and later ones find no engine and do nothing.
+    void attach(DatasourceManager *engine);
+    void detach();
+
     // Blocks until the handler's queue has run everything submitted so far,
     // and the background passes it started (tests, shutdown).
     void drain();
@@ -122,6 +130,8 @@ private:
     void defaultCloudItemCountReported(bool cloudHasRecords);
     void applyPass(const KeyValueDictionary &dictionary);
     void uploadAll();
+    // The attached engine when its store is open, else null.
+    DatasourceManager *engine() const;
 
     std::unique_ptr<dispatch::SerialQueue> m_queue;
     KeyValueStore *m_store = nullptr;
@@ -130,6 +140,8 @@ private:
     std::atomic<bool> m_failing{true};
     std::atomic<bool> m_blocking{false};
     std::atomic<double> m_retrySeconds{40.0};
+    std::atomic<DatasourceManager *> m_engine{nullptr};
+    std::atomic<bool> m_detached{false};
 };
 
 } // namespace corvane::sync

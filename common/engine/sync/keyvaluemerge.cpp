@@ -386,6 +386,12 @@ void KeyValueMerge::handleDataItem(qint64 hash, const KeyValueRecord &record)
     }
     if (item->isStarred() == starred)
         return;
+    // A pass works on a copy of the dictionary taken before it started; a
+    // star changed here since then is newer than the record and stays.
+    if (record::clock(record) < item->clock()) {
+        m_sendBack(entries::keyForDataItem(item), entries::entryForDataItem(item));
+        return;
+    }
     item->setClock(record::clock(record));
     item->setStarred(starred);
 }

@@ -165,10 +165,8 @@ void KeyValueStore::timer()
 {
     if (m_stopping.load())
         return;
-    if (m_changed) {
-        ++m_changeReports;
+    if (m_changed)
         NotificationCenter::defaultCenter().post(kStoreChangedExternallyNotification, this);
-    }
     if (m_changed && m_current) {
         KeyValueDictionary copy = *m_current;
         m_changed = false;
@@ -309,6 +307,13 @@ KeyValueStore::Status KeyValueStore::status()
     std::lock_guard lock(m_writeLock);
     status.lastWrite = m_lastWrite;
     return status;
+}
+
+bool KeyValueStore::changePending()
+{
+    bool pending = false;
+    m_queue.sync([&] { pending = m_changed; });
+    return pending;
 }
 
 void KeyValueStore::drain()

@@ -82,8 +82,8 @@ public:
     bool updateDictionary(const CloudFile &file);
 
     Status status();
-    // How often "StoreChangedExternally" has been posted (tests wait for it).
-    quint64 changeReports() const { return m_changeReports.load(); }
+    // Whether a change waits for the next tick to be reported and written.
+    bool changePending();
 
     void performBlock(dispatch::Task task) { m_queue.async(std::move(task)); }
     void performBlockAndWait(const dispatch::Task &task) { m_queue.sync(task); }
@@ -119,7 +119,6 @@ private:
     int m_filesSeen = 0;
     int m_filesApplied = 0;
     std::atomic<bool> m_stopping{false};
-    std::atomic<quint64> m_changeReports{0};
     // Null once the store is going; the watch and queued work check it.
     std::shared_ptr<std::atomic<KeyValueStore *>> m_liveness = std::make_shared<std::atomic<KeyValueStore *>>(nullptr);
     std::atomic<CloudFolderWatch *> m_watch{nullptr}; // created and used on the main thread
