@@ -59,8 +59,9 @@ extern const QString kItemsChangedFromCloudNotification; // "NotificationItemsCh
 class KeyValueHandler
 {
 public:
-    // The process's handler, created on first use. Create it from a
-    // background thread: its creation reaches for the cloud folder.
+    // The process's handler, created on first use (from any thread; its
+    // creation reaches for the cloud folder and never waits for the main
+    // thread, whose loop the folder watch is then started on).
     static KeyValueHandler *shared();
     // The handler if it was created, else null.
     static KeyValueHandler *existing();
@@ -76,7 +77,8 @@ public:
     // holds none, and otherwise save a snapshot of the local store first.
     std::function<void(bool cloudHasRecords)> cloudItemCountReported;
 
-    // Seconds between retries while the folder cannot be reached (40).
+    // Seconds between retries while the folder cannot be reached: 40, or
+    // the setting "CloudRetrySeconds" when set (tests).
     void setRetryInterval(double seconds) { m_retrySeconds = seconds; }
 
     // The deletion memory ("DeletedCloudItemStamps"): key -> stamp.
