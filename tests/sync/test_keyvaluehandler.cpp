@@ -241,6 +241,8 @@ TEST_F(KeyValueHandlerTest, CloudRecordsApplyOnlyWhereTheyAreSound)
         {unknownCategory, feedRecord(base + u"unknown-category", QStringLiteral("NO-SUCH-CATEGORY"), 50)},
         {topLevel, feedRecord(base + u"top-level", QString(), 50)},
         {filed, feedRecord(base + u"filed", categoryUuid, 50)},
+        {QStringLiteral("Category.GONE"), record::deletion(40)},
+        {QStringLiteral("Feed.") + MD5(base + u"orphan"), feedRecord(base + u"orphan", QStringLiteral("GONE"), 50)},
     };
     const struct
     {
@@ -280,6 +282,9 @@ TEST_F(KeyValueHandlerTest, CloudRecordsApplyOnlyWhereTheyAreSound)
     ASSERT_TRUE(top);
     EXPECT_EQ(top->category(), nullptr);
     EXPECT_EQ(top->customName(), u"Custom");
+    Datasource *orphan = feed(MD5(base + u"orphan"));
+    ASSERT_TRUE(orphan) << "a feed of a deleted category lies at the top level";
+    EXPECT_EQ(orphan->category(), nullptr);
     Datasource *inCategory = feed(MD5(base + u"filed"));
     ASSERT_TRUE(inCategory);
     ASSERT_TRUE(inCategory->category());

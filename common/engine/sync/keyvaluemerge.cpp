@@ -293,6 +293,17 @@ void KeyValueMerge::handleCategory(const QString &uuid, const KeyValueRecord &re
     m_context->deleteObject(category);
 }
 
+bool KeyValueMerge::isDeletedCategory(const QString &uuid) const
+{
+    const QString key = entries::keyForCategoryUuid(uuid);
+    if (m_deletedStamps.contains(key))
+        return true;
+    if (!m_dictionary)
+        return false;
+    const auto held = m_dictionary->constFind(key);
+    return held != m_dictionary->cend() && record::isDeletion(held.value());
+}
+
 void KeyValueMerge::handleFeed(const QString &uuid, const KeyValueRecord &record)
 {
     if (uuid.isEmpty())
@@ -306,8 +317,10 @@ void KeyValueMerge::handleFeed(const QString &uuid, const KeyValueRecord &record
     }
     const QString categoryUuid = record.value(QStringLiteral("categoryUuid")).toString();
     Category *category = m_categoriesByUuid.value(categoryUuid);
-    if (!deletion && !category && !categoryUuid.isEmpty())
+    if (!deletion && !category && !categoryUuid.isEmpty() && !isDeletedCategory(categoryUuid))
         return; // applied once its category is known here
+    // A feed of a deleted category lies at the top level, as the deletion
+    // left it on the machines that had it.
     Datasource *datasource = m_feedsByUuid.value(uuid);
     if (!datasource && !url.isEmpty())
         datasource = m_feedsByUrl.value(url);

@@ -61,6 +61,8 @@ private:
     void handleFeed(const QString &uuid, const KeyValueRecord &record);
     void handleDataItem(qint64 hash, const KeyValueRecord &record);
     void handleKeyword(const QString &key, const QString &name, const KeyValueRecord &record);
+    // Whether the category is known to be deleted (here or in the cloud).
+    bool isDeletedCategory(const QString &uuid) const;
     // Remembers a deletion that arrived (the deletion memory and this pass's copy).
     void remember(const QString &key, qint64 stamp);
 
