@@ -13,6 +13,7 @@ packages=(
   libsqlite3-dev sqlite3 libxml2-dev zlib1g-dev libcurl4-openssl-dev libicu-dev libplist-dev libplist++-dev libcanberra-dev
   # test tools: certificates for the TLS cases, a private bus for the wake case, timing for bench/refresh_bench
   openssl dbus time bc python3
+  syncthing curl  # scripts/sync-check.sh: two machines syncing through a real sync engine
   xvfb openbox x11-utils xauth  # a private X server and window manager for the dock and window-level tests
   newsboat python3-feedparser  # the peers bench/compare/run.sh measures against
   # the screenshot check (scripts/gui-check.sh): an X server, a window manager, X tools
