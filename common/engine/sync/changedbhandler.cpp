@@ -353,8 +353,6 @@ void ChangeDbHandler::setup()
         QObject::connect(box->watch.get(), &CloudFolderWatch::changed, [box] { box->notify(); });
         box->watch->start();
     });
-    // What the folder holds already: the first look of a new watch.
-    updateQuery();
     m_pendingOutChanges = true;
 
     Context *background = m_background;
@@ -379,6 +377,9 @@ void ChangeDbHandler::setup()
                                         if (item && &item->context()->store() == store)
                                             m_pendingOutChanges = true;
                                     });
+    // What the folder holds already: the first look of a new watch, at once,
+    // so a short run applies the other machines' states before it ends.
+    doUpdateQuery();
 }
 
 void ChangeDbHandler::teardown()
