@@ -227,6 +227,13 @@ TEST_F(ChangeDbTest, IncomingStatesWinByStamp)
     // The next local change outranks what came in.
     EXPECT_GE(Clock::sharedClock().current(), highest);
 
+    // Alone in its snapshot, the equal stamp is also the newest one there.
+    const qint64 alone = addItems({QStringLiteral("equal-and-newest")})[0];
+    setState(alone, {false, highest + 5});
+    handler->applySnapshot(snapshotOf({{alone, highest + 5, true}}));
+    handler->waitUntilIdle();
+    EXPECT_TRUE(stateOf(alone)->read) << "an equal stamp that is the snapshot's newest was passed over";
+
     // Applying the same snapshot again changes nothing and an empty one neither.
     handler->applySnapshot(bytes);
     handler->applySnapshot(QByteArray());

@@ -6,6 +6,8 @@
 #include "base/corvaneassert.h"
 #include "base/log.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -22,6 +24,9 @@ struct Predicate::Node
     Op op = Op::Equal;
     QVariant value;
     QVariantList values; // In
+    // In with only integer values (hashes, row ids): those values, for a
+    // lookup instead of a walk through the list.
+    std::optional<QSet<qint64>> integers;
     QList<Predicate> children;
 };
 
@@ -507,6 +512,15 @@ Predicate Predicate::in(const QString &keyPath, const QVariantList &values)
     node->kind = Node::Kind::In;
     node->keyPath = keyPath;
     node->values = values;
+    QSet<qint64> integers;
+    integers.reserve(values.size());
+    for (const QVariant &value : values) {
+        const Value v = canonical(value);
+        if (v.kind != Value::Kind::Integer)
+            return Predicate(std::move(node));
+        integers.insert(v.integer);
+    }
+    node->integers = std::move(integers);
     return Predicate(std::move(node));
 }
 
@@ -586,6 +600,8 @@ bool Predicate::evaluate(const KeyPathLookup &lookup) const
         return evaluateComparison(lookup(m_node->keyPath), m_node->op, m_node->value);
     case Node::Kind::In: {
         const Value l = canonical(lookup(m_node->keyPath));
+        if (m_node->integers && l.kind != Value::Kind::Real)
+            return l.kind == Value::Kind::Integer && m_node->integers->contains(l.integer);
         for (const QVariant &value : m_node->values)
             if (equalValues(l, canonical(value)))
                 return true;

@@ -64,6 +64,11 @@ ChangeDbHandler *ChangeDbHandler::shared()
     return instance;
 }
 
+ChangeDbHandler::ChangeDbHandler(DatasourceManager &manager)
+    : ChangeDbHandler(manager, Options())
+{
+}
+
 ChangeDbHandler::ChangeDbHandler(DatasourceManager &manager, Options options)
     : m_manager(manager)
     , m_background(manager.contextBackground())
@@ -352,6 +357,8 @@ void ChangeDbHandler::setup()
         box->watch = std::make_unique<CloudFolderWatch>(folder);
         QObject::connect(box->watch.get(), &CloudFolderWatch::changed, [box] { box->notify(); });
         box->watch->start();
+        // Files that came after the first look and before the watch.
+        box->notify();
     });
     m_pendingOutChanges = true;
 

@@ -64,7 +64,8 @@ public:
     // thread!"). Null while there is no datasource manager.
     static ChangeDbHandler *shared();
 
-    explicit ChangeDbHandler(DatasourceManager &manager, Options options = Options());
+    explicit ChangeDbHandler(DatasourceManager &manager);
+    ChangeDbHandler(DatasourceManager &manager, Options options);
     ~ChangeDbHandler();
     ChangeDbHandler(const ChangeDbHandler &) = delete;
     ChangeDbHandler &operator=(const ChangeDbHandler &) = delete;
