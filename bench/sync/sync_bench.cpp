@@ -146,13 +146,17 @@ static void BM_WriteSnapshot(benchmark::State &state)
 {
     Fixture &fixture = shared();
     qint64 bytes = 0;
+    double cpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
         fixture.toggleOneItem();
         state.ResumeTiming();
+        const double cpuBefore = bench::cpuSeconds();
         if (!fixture.handler->writeIfChanged())
             state.SkipWithError("no snapshot was written");
+        cpu = bench::cpuSeconds() - cpuBefore;
     }
+    state.counters["cpuSeconds"] = cpu;
     bytes = fixture.handler->snapshot().size();
     state.counters["items"] = double(bytes / sync::changedb::kRecordSize);
     state.counters["fileMB"] = double(bytes) / 1e6;
@@ -166,19 +170,23 @@ static void BM_ApplySnapshotChangingEveryItem(benchmark::State &state)
     Fixture &fixture = shared();
     static bool read = true;
     qint64 growthKb = 0;
+    double cpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
         const QByteArray bytes = fixture.otherMachine(read);
         read = !read;
         const test::PeakGrowth growth;
+        const double cpuBefore = bench::cpuSeconds();
         state.ResumeTiming();
         fixture.handler->applySnapshot(bytes);
         fixture.handler->waitUntilIdle();
         state.PauseTiming();
+        cpu = bench::cpuSeconds() - cpuBefore;
         growthKb = std::max(growthKb, growth.kb());
         state.ResumeTiming();
     }
     state.counters["peakRssGrowthMB"] = double(growthKb) / 1024.0;
+    state.counters["cpuSeconds"] = cpu;
     fixture.handler->writeIfChanged();
 }
 BENCHMARK(BM_ApplySnapshotChangingEveryItem)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->UseRealTime();
@@ -189,10 +197,14 @@ static void BM_ApplySnapshotChangingNothing(benchmark::State &state)
 {
     Fixture &fixture = shared();
     const QByteArray bytes = fixture.handler->snapshot();
+    double cpu = 0;
     for (auto _ : state) {
+        const double cpuBefore = bench::cpuSeconds();
         fixture.handler->applySnapshot(bytes);
         fixture.handler->waitUntilIdle();
+        cpu = bench::cpuSeconds() - cpuBefore;
     }
+    state.counters["cpuSeconds"] = cpu;
 }
 BENCHMARK(BM_ApplySnapshotChangingNothing)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->UseRealTime();
 

@@ -292,14 +292,21 @@ void ChangeDbHandler::applyOnBackground(const QByteArray &bytes)
                 const qint64 stamp = stamps.value(item->itemHash());
                 if (state ? stamp < item->readLocalStamp() : stamp <= item->readLocalStamp())
                     continue;
-                item->setRead(state);
+                // The incoming stamp replaces the one the read setter would
+                // take, so the clock is not raised once per item for nothing;
+                // the change is announced as the setter does.
+                item->setValue(DataItem::Read, state);
                 item->setReadLocalStamp(stamp);
+                NotificationCenter::defaultCenter().post(kItemPropertiesChangedNotification, item);
                 ++changedSinceSave;
             }
 
+            // Stored rows only: an item inserted and not saved yet counts as
+            // late, and takes its state again once its save is seen.
             present.clear();
-            m_background->fetchValues(Query(Entity::DataItem, Predicate::in(QStringLiteral("itemHash"), hashes)),
-                                      {DataItem::ItemHash},
+            Query stored(Entity::DataItem, Predicate::in(QStringLiteral("itemHash"), hashes));
+            stored.includesPendingChanges = false;
+            m_background->fetchValues(stored, {DataItem::ItemHash},
                                       [&present](const QVariant *values) { present.insert(values[0].toLongLong()); });
             for (auto it = stamps.cbegin(); it != stamps.cend(); ++it)
                 if (!present.contains(it.key()))
