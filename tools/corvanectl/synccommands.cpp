@@ -3,8 +3,12 @@
 
 #include "sync/changedbhandler.h"
 #include "sync/cloudfolder.h"
+#include "sync/cloudsync.h"
 
+#include "base/machineidentity.h"
 #include "base/settings.h"
+
+#include <QDir>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,13 +42,36 @@ QJsonObject toJson(const FolderStatus &folder)
     };
 }
 
+// What the folder shows now: reachable, the other machines' files, and
+// this machine's newest file.
+FolderStatus look(const QString &name)
+{
+    FolderStatus status;
+    status.name = name;
+    const sync::CloudFolder folder(name);
+    const std::optional<QString> directory = folder.directory();
+    status.reachable = directory.has_value();
+    status.directory = directory.value_or(QDir(sync::CloudFolder::containerRoot()).filePath(name));
+    const QString machine = thisMachine();
+    for (const sync::CloudFile &file : folder.files()) {
+        if (!file.name.startsWith(machine))
+            ++status.filesSeen;
+        else if (!status.lastWrite.isValid() || file.modified > status.lastWrite)
+            status.lastWrite = file.modified;
+    }
+    return status;
+}
+
 QList<FolderStatus> folderStatuses()
 {
-    const sync::ChangeDbHandler::Status changeDb = sync::ChangeDbHandler::savedStatus();
-    return {
-        {QStringLiteral("changedb"), changeDb.reachable, changeDb.directory, changeDb.filesSeen, changeDb.filesApplied,
-         changeDb.lastWrite},
-    };
+    FolderStatus changeDb = look(QStringLiteral("changedb"));
+    const sync::ChangeDbHandler::Status saved = sync::ChangeDbHandler::savedStatus();
+    changeDb.filesApplied = saved.filesApplied;
+    if (!changeDb.lastWrite.isValid())
+        changeDb.lastWrite = saved.lastWrite;
+    FolderStatus keyValue = look(QStringLiteral("keyvalue"));
+    keyValue.filesApplied = sync::CloudSync::savedKeyValueFilesApplied();
+    return {keyValue, changeDb};
 }
 
 int syncStatus(Invocation &call)
@@ -87,8 +114,9 @@ const QList<Command> &syncCommands()
     static const QList<Command> commands = {
         {"sync-status", "sync-status [--json]",
          "Prints whether sync is on, where the cloud container is and whether it can be reached, and for each of "
-         "its folders the files of other machines in it now, how many this home has applied and when it last "
-         "wrote its own.",
+         "its folders (keyvalue: subscriptions, categories, keywords, stars; changedb: read states) the files of "
+         "other machines in it now, how many of them this home applied (change database: in all; key-value "
+         "store: in the last run that ended) and when this machine last wrote its own.",
          syncStatus},
     };
     return commands;

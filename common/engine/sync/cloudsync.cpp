@@ -18,6 +18,7 @@ namespace corvane::sync {
 namespace {
 
 const QString kCloudEnabledKey = QStringLiteral("iCloudEnabled");
+const QString kKeyValueStatusKey = QStringLiteral("KeyValueStatus");
 
 struct StartState
 {
@@ -118,6 +119,11 @@ void CloudSync::stop()
         Settings::shared().removeObserver(observer);
     if (changeDb)
         changeDb->stop();
+}
+
+int CloudSync::savedKeyValueFilesApplied()
+{
+    return Settings::shared().value(kKeyValueStatusKey).toMap().value(QStringLiteral("filesApplied")).toInt();
 }
 
 } // namespace corvane::sync

@@ -20,6 +20,10 @@ public:
     // Before the engine goes away: the change database stops its work and
     // waits for it; the setting is no longer followed.
     static void stop();
+
+    // The key-value files of other machines that the last run which
+    // stopped sync had read and merged (sync-status of another process).
+    static int savedKeyValueFilesApplied();
 };
 
 } // namespace corvane::sync
