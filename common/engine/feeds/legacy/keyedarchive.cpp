@@ -788,6 +788,16 @@ bool ArchiveResolver::archivedObject(plist_t node, plist_t classReference, QVari
 
 } // namespace
 
+bool checkBinaryPropertyList(QByteArrayView bytes, const KeyedArchiveLimits &limits, QString *error)
+{
+    if (bytes.size() > limits.maxInputBytes || bytes.size() > std::numeric_limits<qint32>::max()) {
+        if (error)
+            *error = QStringLiteral("property list of %1 bytes is larger than %2").arg(bytes.size()).arg(limits.maxInputBytes);
+        return false;
+    }
+    return BinaryPlistCheck(bytes, limits).run(error);
+}
+
 KeyedArchiveResult readKeyedArchive(QByteArrayView bytes, const KeyedArchiveLimits &limits)
 {
     KeyedArchiveResult result;

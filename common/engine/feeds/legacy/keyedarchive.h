@@ -50,4 +50,10 @@ extern const QString kKeyedArchiveClassNameKey; // "$classname"
 // resolved under the same limits. Anything out of form gives an error text.
 KeyedArchiveResult readKeyedArchive(QByteArrayView bytes, const KeyedArchiveLimits &limits = {});
 
+// The structure check readKeyedArchive runs before libplist parses: true when
+// libplist may parse the bytes as a binary property list within the limits
+// (maxInputBytes included), else false with the reason in `error`. For other
+// readers of binary property lists from files nobody vouches for.
+bool checkBinaryPropertyList(QByteArrayView bytes, const KeyedArchiveLimits &limits, QString *error);
+
 } // namespace corvane
