@@ -1,6 +1,8 @@
 #include "cloudsync.h"
 
 #include "sync/changedbhandler.h"
+#include "sync/keyvaluehandler.h"
+#include "sync/keyvaluestore.h"
 
 #include "feeds/refresh/datasourcemanager.h"
 
@@ -29,6 +31,7 @@ struct StartState
     std::atomic<bool> cloudEnabled{false};
     NotificationCenter::Token observer = 0;
     ChangeDbHandler *changeDb = nullptr;
+    KeyValueHandler *keyValue = nullptr;
 };
 
 StartState &state()
@@ -37,11 +40,16 @@ StartState &state()
     return instance;
 }
 
-// Switches both handlers; a switch on makes the key-value handler block
-// until its first merge was answered.
+// Switches both handlers as the setting changed; a switch on makes the
+// key-value handler block until its first merge was answered.
 void apply(bool enabled)
 {
     StartState &s = state();
+    if (s.keyValue) {
+        if (enabled)
+            s.keyValue->setBlocking(true);
+        s.keyValue->setEnabled(enabled);
+    }
     if (s.changeDb)
         s.changeDb->setEnabled(enabled);
 }
@@ -64,15 +72,32 @@ void CloudSync::start()
         s.ready.release();
         return;
     }
-    dispatch::global().async([] {
+    // The first merge's report goes to the datasource manager, which takes
+    // the snapshot when the cloud holds records and then ends the blocking.
+    manager->setCloudBlockingRelease([] {
+        if (KeyValueHandler *keyValue = KeyValueHandler::existing())
+            keyValue->setBlocking(false);
+    });
+    const bool migrated = manager->stores().migratedFromOldStore();
+    dispatch::global().async([manager, migrated] {
         StartState &s = state();
         {
             std::lock_guard guard(s.lock);
             if (!s.stopped) {
+                s.keyValue = KeyValueHandler::shared();
+                s.keyValue->attach(manager);
+                s.keyValue->cloudItemCountReported = [manager](bool cloudHasRecords) {
+                    manager->setCloudItemCount(cloudHasRecords);
+                };
                 s.changeDb = ChangeDbHandler::shared();
                 const bool enabled = Settings::shared().boolean(kCloudEnabledKey);
                 s.cloudEnabled = enabled;
-                apply(enabled);
+                // A migrated store meets the cloud like a machine that just
+                // turned sync on: the first merge waits for its snapshot.
+                if (migrated)
+                    s.keyValue->setBlocking(true);
+                s.keyValue->setEnabled(enabled);
+                s.changeDb->setEnabled(enabled);
                 s.observer = Settings::shared().observe(kCloudEnabledKey, [](const QVariant &value) {
                     StartState &s = state();
                     const bool enabled = value.toBool();
@@ -106,6 +131,7 @@ void CloudSync::stop()
     StartState &s = state();
     NotificationCenter::Token observer = 0;
     ChangeDbHandler *changeDb = nullptr;
+    KeyValueHandler *keyValue = nullptr;
     {
         std::lock_guard guard(s.lock);
         if (s.stopped)
@@ -113,12 +139,24 @@ void CloudSync::stop()
         s.stopped = true;
         observer = s.observer;
         changeDb = s.changeDb;
+        keyValue = s.keyValue;
     }
     // Outside the lock: removing waits for a call of the observer in progress.
     if (observer)
         Settings::shared().removeObserver(observer);
     if (changeDb)
         changeDb->stop();
+    if (keyValue) {
+        // What a write still waiting holds goes out before the process ends.
+        keyValue->drain();
+        const KeyValueStore::Status status = keyValue->store().status();
+        Settings::shared().setValue(kKeyValueStatusKey, QVariantMap{
+                                                            {QStringLiteral("filesSeen"), status.filesSeen},
+                                                            {QStringLiteral("filesApplied"), status.filesApplied},
+                                                            {QStringLiteral("lastWrite"), status.lastWrite},
+                                                        });
+        keyValue->detach();
+    }
 }
 
 int CloudSync::savedKeyValueFilesApplied()
