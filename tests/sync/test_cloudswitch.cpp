@@ -4,6 +4,7 @@
 #include "sync/changedbhandler.h"
 #include "sync/cloudsync.h"
 #include "sync/keyvaluehandler.h"
+#include "sync/keyvaluestore.h"
 
 #include "feeds/refresh/datasourcemanager.h"
 
@@ -56,6 +57,11 @@ TEST(CloudSyncSwitch, FollowsTheSettingAndTakesASnapshotBeforeTheFirstMerge)
     QDir().mkpath(QDir(cloud.path()).filePath(QStringLiteral("keyvalue")));
     ASSERT_TRUE(QFile::copy(QStringLiteral(CORVANE_SYNC_TEST_DATA "/keyvalue-written-elsewhere.bplist"),
                             QDir(cloud.path()).filePath(QStringLiteral("keyvalue/OTHER-MACHINE--1"))));
+    // The store has read them before sync turns on (the store of this
+    // process may still watch the folder an earlier test used).
+    dispatch::global().sync([&] { keyValue->store().synchronize(); });
+    keyValue->store().updateQuery();
+    ASSERT_TRUE(test::spinUntil([&] { return !keyValue->store().dictionaryRepresentation().isEmpty(); }));
     const QString snapshot = manager.stores().snapshotPathForDay(QDate::currentDate());
     QFile::remove(snapshot);
 
