@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 shift || true
-all_targets=(fixer feedparser htmllinks dates entities feedurl opml keyedarchive keyvaluefile)
+all_targets=(fixer feedparser htmllinks dates entities feedurl opml keyedarchive changedb keyvaluefile)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

@@ -16,6 +16,7 @@ packages=(
   xdg-utils  # the default handler of feed: links (xdg-mime)
   desktop-file-utils appstream dpkg-dev  # checks of the installed files, the Debian package (scripts/install-check.sh)
   python3-dbusmock  # a fake notification server on a private bus for the notification tests
+  syncthing curl  # scripts/sync-check.sh: two machines syncing through a real sync engine
   xvfb openbox x11-utils xauth  # a private X server and window manager for the dock and window-level tests
   newsboat python3-feedparser  # the peers bench/compare/run.sh measures against
   # the screenshot check (scripts/gui-check.sh): an X server, a window manager, X tools

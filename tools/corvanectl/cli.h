@@ -42,6 +42,7 @@ const QList<Command> &feedCommands();
 const QList<Command> &itemCommands();
 const QList<Command> &refreshCommands();
 const QList<Command> &opmlCommands();
+const QList<Command> &syncCommands();
 
 // Exit status 2 with the command's synopsis.
 int usageError(const Invocation &call, const QString &message);

@@ -6,6 +6,7 @@
 #include "base/settingsdefaults.h"
 #include "feeds/refresh/datasourcemanager.h"
 #include "platform/reachability.h"
+#include "sync/cloudsync.h"
 
 #include <QCoreApplication>
 
@@ -19,7 +20,7 @@ namespace {
 
 QList<Command> allCommands()
 {
-    return feedCommands() + refreshCommands() + itemCommands() + opmlCommands() + settingsCommands();
+    return feedCommands() + refreshCommands() + itemCommands() + opmlCommands() + syncCommands() + settingsCommands();
 }
 
 QString usage()
@@ -161,10 +162,13 @@ int main(int argc, char **argv)
         try {
             status = command.run(call);
         } catch (const StoreUnavailable &unavailable) {
+            sync::CloudSync::stop();
             g_engine.reset();
             return fail(unavailable.message);
         }
         out().flush();
+        // Sync writes what waits and lets go of the engine first.
+        sync::CloudSync::stop();
         g_engine.reset();
         return status;
     }

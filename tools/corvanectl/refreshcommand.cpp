@@ -9,6 +9,7 @@
 #include "store/context.h"
 #include "store/datasource.h"
 #include "store/objectstore.h"
+#include "sync/cloudsync.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -74,6 +75,7 @@ int refresh(Invocation &call)
     limitMallocArenas();
 
     DatasourceManager &engine = call.engine(true);
+    sync::CloudSync::start();
     QList<QPair<QString, QString>> wanted; // uri, name in list order
     for (const Datasource *datasource : engine.datasourcesForMain())
         if (datasource->enabled())
@@ -196,6 +198,7 @@ int runEngine(Invocation &call)
         return fail(QStringLiteral("cannot watch for stop signals"));
 
     DatasourceManager &engine = call.engine(true);
+    sync::CloudSync::start();
     QHash<QString, QString> names;
     for (const Datasource *datasource : engine.datasourcesForMain())
         names.insert(engine.contextMain()->store().uriForID(datasource->objectID()), datasource->visibleName());

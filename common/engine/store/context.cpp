@@ -401,6 +401,42 @@ Record *Context::existingObject(ObjectID id)
     return record;
 }
 
+void Context::fetchValues(const Query &query, const QList<int> &attributes,
+                          const std::function<void(const QVariant *values)> &onRow)
+{
+    const EntityDescription &d = describe(query.entity);
+    QHash<qint64, Record *> changed;
+    if (query.includesPendingChanges)
+        for (Record *record : std::as_const(m_changedObjects))
+            if (record->entity() == query.entity)
+                changed.insert(record->objectID().row, record);
+
+    QByteArray columns = d.table + ".id";
+    for (int attribute : attributes)
+        columns += ", " + d.table + ".\"" + d.attributes[attribute].name.toUtf8() + '"';
+    const SqlFragment select = selectSql(query, columns);
+    SqliteStatement statement = m_db.reusable(select.sql);
+    statement.bindAll(select.parameters);
+    std::vector<QVariant> values(size_t(attributes.size()));
+    while (statement.step()) {
+        if (!changed.isEmpty() && changed.contains(statement.columnInt64(0)))
+            continue; // judged below on its in-memory values
+        for (qsizetype i = 0; i < attributes.size(); ++i)
+            values[size_t(i)] = attributeValueFromColumn(d.attributes[attributes[i]], statement, int(i) + 1);
+        onRow(values.data());
+    }
+    m_db.recycle(select.sql, std::move(statement));
+
+    for (Record *record : std::as_const(changed)) {
+        if (record->m_deleted
+            || !query.predicate.evaluate([record](QStringView key) { return record->valueForKeyPath(key); }))
+            continue;
+        for (qsizetype i = 0; i < attributes.size(); ++i)
+            values[size_t(i)] = record->value(attributes[i]);
+        onRow(values.data());
+    }
+}
+
 QList<Record *> Context::fetch(const Query &query)
 {
     const EntityDescription &d = describe(query.entity);

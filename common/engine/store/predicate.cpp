@@ -6,6 +6,8 @@
 #include "base/corvaneassert.h"
 #include "base/log.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -15,12 +17,16 @@ namespace corvane {
 
 struct Predicate::Node
 {
-    enum class Kind : quint8 { False, Compare, And, Or, Not };
+    enum class Kind : quint8 { False, Compare, In, And, Or, Not };
 
     Kind kind = Kind::False;
     QString keyPath;
     Op op = Op::Equal;
     QVariant value;
+    QVariantList values; // In
+    // In with only integer values (hashes, row ids): those values, for a
+    // lookup instead of a walk through the list.
+    std::optional<QSet<qint64>> integers;
     QList<Predicate> children;
 };
 
@@ -379,6 +385,42 @@ void appendComparison(Entity entity, const QString &keyPath, Predicate::Op op, c
     out.parameters.append(condition.parameters);
 }
 
+// `keyPath IN (...)` over a plain column, 0 or 1 like every comparison: the
+// values of the column's class go into the list, a NULL among them matches
+// NULL, the others can never be equal.
+void appendInComparison(Entity entity, const QString &keyPath, const QVariantList &values, SqlFragment &out)
+{
+    const std::optional<ResolvedKeyPath> resolved = resolve(entity, keyPath);
+    if (!resolved || resolved->hop) {
+        logLine(QStringLiteral("predicate: %1 has no plain key path \"%2\"").arg(entityName(entity), keyPath));
+        CORVANE_ASSERT(false, "unknown key path in a predicate");
+        out.sql += '0';
+        return;
+    }
+    const QByteArray &expr = resolved->sql;
+    const int rank = classRankOf(resolved->attribute->type);
+    bool matchesNull = false;
+    QVariantList listed;
+    for (const QVariant &value : values) {
+        const Value v = canonical(value);
+        if (v.kind == Value::Kind::Null)
+            matchesNull = true;
+        else if (v.classRank() == rank)
+            listed.append(bindable(v));
+    }
+    QByteArrayList terms;
+    if (!listed.isEmpty()) {
+        QByteArray marks(listed.size() * 2 - 1, ',');
+        for (qsizetype i = 0; i < listed.size(); ++i)
+            marks[i * 2] = '?';
+        terms.append('(' + expr + " IS NOT NULL AND " + expr + " IN (" + marks + "))");
+        out.parameters.append(listed);
+    }
+    if (matchesNull)
+        terms.append(expr + " IS NULL");
+    out.sql += terms.isEmpty() ? QByteArray("0") : '(' + terms.join(" OR ") + ')';
+}
+
 } // namespace
 
 Predicate::Predicate() = default;
@@ -455,6 +497,33 @@ Predicate Predicate::isNotNull(const QString &keyPath)
     return compare(keyPath, Op::NotEqual, QVariant());
 }
 
+Predicate Predicate::in(const QString &keyPath, const QVariantList &values)
+{
+    if (values.isEmpty())
+        return alwaysFalse();
+    // Through a relationship, the comparisons of equal() already do it.
+    if (keyPath.contains(u'.')) {
+        QList<Predicate> terms;
+        for (const QVariant &value : values)
+            terms.append(equal(keyPath, value));
+        return orAny(terms);
+    }
+    auto node = std::make_shared<Node>();
+    node->kind = Node::Kind::In;
+    node->keyPath = keyPath;
+    node->values = values;
+    QSet<qint64> integers;
+    integers.reserve(values.size());
+    for (const QVariant &value : values) {
+        const Value v = canonical(value);
+        if (v.kind != Value::Kind::Integer)
+            return Predicate(std::move(node));
+        integers.insert(v.integer);
+    }
+    node->integers = std::move(integers);
+    return Predicate(std::move(node));
+}
+
 Predicate Predicate::andAll(const QList<Predicate> &predicates)
 {
     QList<Predicate> terms;
@@ -529,6 +598,15 @@ bool Predicate::evaluate(const KeyPathLookup &lookup) const
         return false;
     case Node::Kind::Compare:
         return evaluateComparison(lookup(m_node->keyPath), m_node->op, m_node->value);
+    case Node::Kind::In: {
+        const Value l = canonical(lookup(m_node->keyPath));
+        if (m_node->integers && l.kind != Value::Kind::Real)
+            return l.kind == Value::Kind::Integer && m_node->integers->contains(l.integer);
+        for (const QVariant &value : m_node->values)
+            if (equalValues(l, canonical(value)))
+                return true;
+        return false;
+    }
     case Node::Kind::And:
         for (const Predicate &p : m_node->children)
             if (!p.evaluate(lookup))
@@ -558,6 +636,9 @@ SqlFragment Predicate::toSql(Entity entity) const
         break;
     case Node::Kind::Compare:
         appendComparison(entity, m_node->keyPath, m_node->op, m_node->value, out);
+        break;
+    case Node::Kind::In:
+        appendInComparison(entity, m_node->keyPath, m_node->values, out);
         break;
     case Node::Kind::And:
     case Node::Kind::Or: {

@@ -79,6 +79,9 @@ public:
     static Predicate containsCD(const QString &keyPath, const QString &text);
     static Predicate isNull(const QString &keyPath);
     static Predicate isNotNull(const QString &keyPath);
+    // The value at the key path equals one of `values` (each compared as by
+    // equal()); no values match nothing.
+    static Predicate in(const QString &keyPath, const QVariantList &values);
 
     // An empty conjunction matches everything, an empty disjunction nothing.
     static Predicate andAll(const QList<Predicate> &predicates);

@@ -166,17 +166,19 @@ void KeyValueMerge::fetchLocal(const QStringList *keys, bool categories, bool fe
     }
     if (keys) {
         m_itemsByHash.clear();
-        QList<Predicate> batch;
+        // One IN list per batch, which the item hash index serves.
+        QVariantList batch;
         const auto flush = [&] {
             if (batch.isEmpty())
                 return;
-            for (DataItem *item : m_context->fetchAs<DataItem>(Query{Entity::DataItem, Predicate::orAny(batch)}))
+            for (DataItem *item :
+                 m_context->fetchAs<DataItem>(Query{Entity::DataItem, Predicate::in(QStringLiteral("itemHash"), batch)}))
                 m_itemsByHash.insert(item->itemHash(), item);
             batch.clear();
         };
         for (const QString &key : *keys) {
             if (const std::optional<qint64> hash = entries::hashFromKey(key)) {
-                batch.append(Predicate::equal(QStringLiteral("itemHash"), *hash));
+                batch.append(*hash);
                 if (batch.size() == kHashesPerFetch)
                     flush();
             }
@@ -329,6 +331,8 @@ void KeyValueMerge::handleFeed(const QString &uuid, const KeyValueRecord &record
         Datasource::ExplicitPositionScope explicitPosition;
         datasource = m_context->insert<RSSDatasource>();
         datasource->setUuid(uuid);
+        // Like every subscription the application creates, it is refreshed.
+        datasource->setEnabled(true);
         datasource->setClock(Clock::distantPast());
         m_feedsByUuid.insert(uuid, datasource);
     }

@@ -190,6 +190,38 @@ Context *DatasourceManager::contextBackground() const
     return m_stores->contextBackground();
 }
 
+void DatasourceManager::setCloudBlockingRelease(std::function<void()> release)
+{
+    std::lock_guard lock(m_cloudLock);
+    m_cloudBlockingRelease = std::move(release);
+}
+
+void DatasourceManager::setCloudItemCount(bool cloudHasRecords)
+{
+    std::function<void()> release;
+    {
+        std::lock_guard lock(m_cloudLock);
+        release = m_cloudBlockingRelease;
+    }
+    if (!cloudHasRecords) {
+        if (release)
+            release();
+        return;
+    }
+    std::weak_ptr<StoreManager> weakStores = m_stores;
+    dispatch::main().async([weakStores, release] {
+        std::shared_ptr<StoreManager> stores = weakStores.lock();
+        if (!stores)
+            return;
+        Context *background = stores->contextBackground();
+        background->performBlockConfined([stores, background, release] {
+            stores->createDbSnapshotFromContext(background);
+            if (release)
+                release();
+        });
+    });
+}
+
 HttpFetcher &DatasourceManager::fetcher()
 {
     return HttpFetcher::shared();

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QTimer;
@@ -83,6 +84,14 @@ public:
     QList<Datasource *> datasourcesForBackground();
     qint64 datasourcesCountForBackground();
 
+    // Cloud sync. The key-value handler's first merge, made while it blocks,
+    // reports whether the cloud holds any record: none ends the blocking at
+    // once; some make a snapshot of the store first (on the background
+    // queue), so the state before the cloud's data came in can be restored.
+    // The blocking ends through the release the sync layer set.
+    void setCloudItemCount(bool cloudHasRecords);
+    void setCloudBlockingRelease(std::function<void()> release);
+
     bool isFiltered() const { return m_filterPredicate.has_value(); }
     const std::optional<Predicate> &filterPredicate() const { return m_filterPredicate; }
 
@@ -108,6 +117,8 @@ private:
     // rounds reuse them while nothing came or went (background queue only).
     QList<ObjectID> m_backgroundDatasourceIds;
     std::optional<Context::MembershipStamp> m_backgroundDatasourceStamp;
+    std::mutex m_cloudLock;
+    std::function<void()> m_cloudBlockingRelease;
 };
 
 } // namespace corvane
