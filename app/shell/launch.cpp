@@ -21,6 +21,7 @@
 #include "feeds/refresh/datasourcemanager.h"
 #include "platform/reachability.h"
 #include "platform/systemwake.h"
+#include "sync/cloudsync.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -100,6 +101,9 @@ int launch(QApplication &app)
         return 1;
     }
     platform::startWatchingSystemWake();
+    // Subscriptions, stars and read states in step with the user's other machines.
+    sync::CloudSync::start();
+    const auto stopSync = qScopeGuard([] { sync::CloudSync::stop(); });
 
     EngineBridge bridge(settings);
     // Before the bar, whose item adapter listens to the shared preview from its start.

@@ -7,6 +7,7 @@
 #include "preferences/preferencescontroller.h"
 #include "preferences/rsspreferencescontroller.h"
 
+#include "sharing/sharemanager.h"
 #include "ticker/enginebridge.h"
 
 #include "base/settings.h"
@@ -47,6 +48,7 @@ int main(int argc, char **argv)
     options.fetches = false;
     DatasourceManager engine(options);
     desktop::EngineBridge bridge(settings);
+    desktop::ShareManager sharing(settings); // the Pocket account the general pane shows
 
     Context *main = engine.contextMain();
     const auto category = [&](const QString &name, double position) {

@@ -28,14 +28,6 @@ QProcess *startCorvane(const QString &home, const QStringList &args)
     return process;
 }
 
-QString listFeeds(const QString &home)
-{
-    QProcess ctl;
-    ctl.start(QStringLiteral(CORVANECTL_PATH), {QStringLiteral("--home"), home, QStringLiteral("list-feeds")});
-    ctl.waitForFinished(30000);
-    return QString::fromUtf8(ctl.readAllStandardOutput());
-}
-
 TEST(CorvaneBinary, SecondStartHandsItsLinkToTheFirstAndExits)
 {
     QTemporaryDir home;
