@@ -13,6 +13,18 @@ namespace corvane::desktop {
 
 namespace {
 
+// The key press or release a native event is, or null.
+const xcb_key_press_event_t *keyEventOf(const QByteArray &eventType, void *message)
+{
+    if (eventType != "xcb_generic_event_t")
+        return nullptr;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    const uint8_t type = event->response_type & ~0x80;
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
+        return nullptr;
+    return static_cast<const xcb_key_press_event_t *>(message);
+}
+
 xcb_connection_t *connection()
 {
     if (!isX11())
@@ -116,13 +128,12 @@ void RootKeyGrab::grab(const QList<Key> &keys)
 
 bool RootKeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    if (eventType != "xcb_generic_event_t" || m_grabbed.isEmpty())
+    if (m_grabbed.isEmpty())
         return false;
-    const auto *event = static_cast<const xcb_generic_event_t *>(message);
-    const uint8_t type = event->response_type & ~0x80;
-    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
+    const auto *keyEvent = keyEventOf(eventType, message);
+    if (!keyEvent)
         return false;
-    const auto *keyEvent = static_cast<const xcb_key_press_event_t *>(message);
+    const uint8_t type = keyEvent->response_type & ~0x80;
     for (const Grabbed &g : std::as_const(m_grabbed)) {
         if (g.keycode != keyEvent->detail)
             continue;
@@ -204,13 +215,12 @@ void GlobalKeyGrab::release(int identifier)
 
 bool GlobalKeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    if (eventType != "xcb_generic_event_t" || m_grabbed.isEmpty())
+    if (m_grabbed.isEmpty())
         return false;
-    const auto *event = static_cast<const xcb_generic_event_t *>(message);
-    const uint8_t type = event->response_type & ~0x80;
-    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
+    const auto *keyEvent = keyEventOf(eventType, message);
+    if (!keyEvent)
         return false;
-    const auto *keyEvent = static_cast<const xcb_key_press_event_t *>(message);
+    const uint8_t type = keyEvent->response_type & ~0x80;
     if (type == XCB_KEY_RELEASE) {
         // The release of a pressed shortcut is its own whatever modifiers are
         // still held (they may go up first).

@@ -4,6 +4,8 @@
 
 #include "feeds/legacy/keyedarchive.h"
 
+#include "feeds/legacy/plistnode.h"
+
 #include <plist/plist.h>
 
 #include <QDateTime>
@@ -20,16 +22,8 @@ namespace {
 // Binary property-list dates count seconds from 2001-01-01 UTC.
 constexpr qint64 kSecondsFrom1970To2001 = 978307200;
 
-struct PlistDeleter
-{
-    void operator()(void *node) const { plist_free(node); }
-};
-using PlistHandle = std::unique_ptr<void, PlistDeleter>;
-
-bool isType(plist_t node, plist_type type)
-{
-    return node && plist_get_node_type(node) == type;
-}
+using PlistHandle = plistnode::Handle;
+using plistnode::isType;
 
 // A field value as a record holds it; invalid for a kind records never hold.
 QVariant fieldValue(plist_t node)

@@ -1,5 +1,7 @@
 #include "feeds/legacy/keyedarchive.h"
 
+#include "feeds/legacy/plistnode.h"
+
 #include <plist/plist.h>
 
 #include <QDateTime>
@@ -344,18 +346,8 @@ bool BinaryPlistCheck::run(QString *error)
 }
 
 // ---------------------------------------------------------------------------
-// Small helpers over libplist 2.2, whose getters hand out malloc'ed copies.
-
-struct PlistDeleter
-{
-    void operator()(void *node) const { plist_free(node); }
-};
-using PlistHandle = std::unique_ptr<void, PlistDeleter>;
-
-bool isType(plist_t node, plist_type type)
-{
-    return node && plist_get_node_type(node) == type;
-}
+using PlistHandle = plistnode::Handle;
+using plistnode::isType;
 
 // By pointer and length: texts may hold NUL characters.
 QString stringValue(plist_t node)
