@@ -128,9 +128,7 @@ void RootKeyGrab::grab(const QList<Key> &keys)
 
 bool RootKeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    if (m_grabbed.isEmpty())
-        return false;
-    const auto *keyEvent = keyEventOf(eventType, message);
+    const auto *keyEvent = m_grabbed.isEmpty() ? nullptr : keyEventOf(eventType, message);
     if (!keyEvent)
         return false;
     const uint8_t type = keyEvent->response_type & ~0x80;
@@ -215,9 +213,7 @@ void GlobalKeyGrab::release(int identifier)
 
 bool GlobalKeyGrab::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    if (m_grabbed.isEmpty())
-        return false;
-    const auto *keyEvent = keyEventOf(eventType, message);
+    const auto *keyEvent = m_grabbed.isEmpty() ? nullptr : keyEventOf(eventType, message);
     if (!keyEvent)
         return false;
     const uint8_t type = keyEvent->response_type & ~0x80;

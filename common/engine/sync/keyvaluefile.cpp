@@ -23,6 +23,7 @@ namespace {
 constexpr qint64 kSecondsFrom1970To2001 = 978307200;
 
 using PlistHandle = plistnode::Handle;
+using plistnode::forEachEntry;
 using plistnode::isType;
 
 // A field value as a record holds it; invalid for a kind records never hold.
@@ -61,27 +62,6 @@ QVariant fieldValue(plist_t node)
     default:
         return QVariant();
     }
-}
-
-template<typename F>
-void forEachEntry(plist_t dictionary, F &&f)
-{
-    plist_dict_iter iterator = nullptr;
-    plist_dict_new_iter(dictionary, &iterator);
-    if (!iterator)
-        return;
-    for (;;) {
-        char *key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(dictionary, iterator, &key, &value);
-        if (!value) {
-            std::free(key);
-            break;
-        }
-        f(key ? QString::fromUtf8(key) : QString(), value);
-        std::free(key);
-    }
-    std::free(iterator);
 }
 
 std::optional<KeyValueRecord> recordFrom(plist_t node)

@@ -381,22 +381,7 @@ std::vector<std::pair<QString, plist_t>> dictionaryItems(plist_t dictionary)
 {
     std::vector<std::pair<QString, plist_t>> items;
     items.reserve(plist_dict_get_size(dictionary));
-    plist_dict_iter iterator = nullptr;
-    plist_dict_new_iter(dictionary, &iterator);
-    if (!iterator)
-        return items;
-    for (;;) {
-        char *key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(dictionary, iterator, &key, &value);
-        if (!value) {
-            std::free(key);
-            break;
-        }
-        items.emplace_back(key ? QString::fromUtf8(key) : QString(), value);
-        std::free(key);
-    }
-    std::free(iterator);
+    plistnode::forEachEntry(dictionary, [&](const QString &key, plist_t value) { items.emplace_back(key, value); });
     return items;
 }
 
