@@ -36,7 +36,7 @@ TrayHostWatch::TrayHostWatch(QObject *parent)
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &TrayHostWatch::check);
     m_poll->setInterval(kXEmbedPollMs);
     connect(m_poll, &QTimer::timeout, this, &TrayHostWatch::check);
-    m_available = statusNotifierHostPresent() || xembedTrayPresent();
+    m_available = hostPresent();
 }
 
 void TrayHostWatch::setPolling(bool on)
@@ -72,7 +72,7 @@ bool TrayHostWatch::xembedTrayPresent()
 
 void TrayHostWatch::check()
 {
-    const bool available = statusNotifierHostPresent() || xembedTrayPresent();
+    const bool available = hostPresent();
     if (available == m_available)
         return;
     m_available = available;

@@ -24,14 +24,14 @@ public:
     // the application waits for a tray).
     void setPolling(bool on);
 
-    static bool statusNotifierHostPresent();
-    static bool xembedTrayPresent();
-
 Q_SIGNALS:
     // The availability changed (a panel started or went away).
     void availabilityChanged(bool available);
 
 private:
+    static bool statusNotifierHostPresent();
+    static bool xembedTrayPresent();
+    static bool hostPresent() { return statusNotifierHostPresent() || xembedTrayPresent(); }
     void check();
 
     QDBusServiceWatcher *m_watcher;

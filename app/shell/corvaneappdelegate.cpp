@@ -329,11 +329,6 @@ void CorvaneAppDelegate::showHandlerPanel()
     panel->raise();
 }
 
-bool CorvaneAppDelegate::handlerPanelShown() const
-{
-    return m_handlerPanel && m_handlerPanel->isVisible();
-}
-
 void CorvaneAppDelegate::doSetupHandler()
 {
     QThreadPool::globalInstance()->start([] {

@@ -37,7 +37,6 @@ public:
     struct Hooks
     {
         std::function<void()> showPreferences;
-        std::function<void()> showOrHidePreferences;
         // The text of a feed link for the feed list editor.
         std::function<void(const QString &)> addFeed;
         // A Pocket login call-back.
@@ -71,8 +70,6 @@ public:
     QMenu *statusMenu() const { return m_menu.get(); }
     QSystemTrayIcon *statusItem() const { return m_statusItem; }
     DocumentWindow *whatsNewWindow() const { return m_whatsNew; }
-    // Whether the handler panel is showing.
-    bool handlerPanelShown() const;
 
     // The page "Rate" and the about panel point at.
     static QUrl projectPage();

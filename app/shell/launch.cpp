@@ -126,7 +126,6 @@ int launch(QApplication &app)
 
     CorvaneAppDelegate::Hooks hooks;
     hooks.showPreferences = [&preferences] { preferences.showPreferences(); };
-    hooks.showOrHidePreferences = [&preferences] { preferences.showOrHidePreferences(); };
     hooks.addFeed = [&preferences](const QString &text) { preferences.addFeed(text); };
     hooks.pocketCallback = [](const QUrl &url) { Pocket::sharedInstance()->handleUrl(url); };
     CorvaneAppDelegate delegate(settings, bridge, controller, AppClock::system(), std::move(hooks));
