@@ -73,3 +73,38 @@ TEST_F(KeywordsTest, MarksFollowTitlesDescriptionsAndSubscriptionNamesIgnoringCa
     EXPECT_FALSE(byTitle->mark());
     EXPECT_FALSE(bySource->mark());
 }
+
+TEST_F(KeywordsTest, RenamingSubscriptionsInOneSaveRemarksTheirStoredItems)
+{
+    ASSERT_TRUE(KeywordHelper::insertKeywords({QStringLiteral("cafe")}, m_context.get(), false));
+    auto *first = m_context->insert<RSSDatasource>();
+    first->setUrl(QStringLiteral("http://a.org/rss"));
+    auto *second = m_context->insert<RSSDatasource>();
+    second->setUrl(QStringLiteral("http://b.org/rss"));
+    second->setCustomName(QStringLiteral("Café daily"));
+    const QList<DataItem *> items{addItem(first, QStringLiteral("Plain")), addItem(first, QStringLiteral("A cafe")),
+                                  addItem(second, QStringLiteral("Plain too"))};
+    ASSERT_TRUE(m_context->save());
+    QList<ObjectID> ids{first->objectID(), second->objectID()};
+    for (const DataItem *item : items)
+        ids.append(item->objectID());
+    const auto object = [&](int index) { return m_context->existingObject(ids[index]); };
+    const auto marks = [&] {
+        QList<bool> marks;
+        for (int i = 2; i < ids.size(); ++i)
+            marks.append(static_cast<DataItem *>(object(i))->mark());
+        return marks;
+    };
+    EXPECT_EQ(marks(), (QList<bool>{false, true, true}));
+
+    // The stored items are read again, not the ones in memory.
+    m_context->reset();
+    static_cast<Datasource *>(object(0))->setName(QStringLiteral("  CAFE world "));
+    static_cast<Datasource *>(object(1))->setCustomName(QStringLiteral("Tea daily"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(marks(), (QList<bool>{true, true, false}));
+
+    static_cast<Datasource *>(object(0))->setName(QStringLiteral("World"));
+    ASSERT_TRUE(m_context->save());
+    EXPECT_EQ(marks(), (QList<bool>{false, true, false}));
+}

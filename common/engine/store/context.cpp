@@ -709,10 +709,18 @@ void Context::refresh(Record *record, bool merge)
     record->m_loaded = true;
 }
 
+void Context::beforeWrite(const void *key, std::function<void()> task)
+{
+    const auto sameKey = [key](const auto &entry) { return entry.first == key; };
+    if (std::none_of(m_beforeWrite.cbegin(), m_beforeWrite.cend(), sameKey))
+        m_beforeWrite.emplace_back(key, std::move(task));
+}
+
 void Context::reset()
 {
     KeywordHelper::shared().forgetContext(this);
     m_changedObjects.clear();
+    m_beforeWrite.clear();
     m_objects.forEach([](Record *record) {
         if (record->m_loaded)
             record->didTurnIntoFault();
@@ -780,9 +788,15 @@ bool Context::save(QString *error)
                 ranHook = true;
             }
         }
-        if (!ranHook)
-            break;
+        if (!ranHook) {
+            if (m_beforeWrite.empty())
+                break;
+            const auto tasks = std::exchange(m_beforeWrite, {});
+            for (const auto &task : tasks)
+                task.second();
+        }
     }
+    m_beforeWrite.clear();
 
     QList<Record *> inserted, updated, deleted;
     for (Entity entity : kSaveOrder)

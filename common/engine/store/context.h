@@ -141,6 +141,13 @@ public:
     QList<Record *> changedObjects() const { return m_changedObjects.values(); }
     bool save(QString *error = nullptr);
 
+    // From a save hook: work to run once in this save, after the hooks of
+    // every changed record and before the changes are written, so work over
+    // many records (the items of every renamed subscription) runs once
+    // instead of once per record. Tasks under one key run once; the records
+    // they change get their hooks as well.
+    void beforeWrite(const void *key, std::function<void()> task);
+
     // Brings in another context's save: registered records reload the values
     // they did not change themselves (in-memory values win property by
     // property); deleted ones are dropped.
@@ -219,6 +226,7 @@ private:
     SqliteStatement &entityStatement(std::array<std::unique_ptr<SqliteStatement>, 4> &statements, Entity entity,
                                      const QByteArray &sql);
     QSet<Record *> m_changedObjects;
+    std::vector<std::pair<const void *, std::function<void()>>> m_beforeWrite;
     std::vector<std::unique_ptr<Record>> m_gone; // unregistered, not freed yet
     // Lets a queued release find out whether the context still exists.
     struct Liveness

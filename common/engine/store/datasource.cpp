@@ -4,6 +4,8 @@
 #include "category.h"
 #include "context.h"
 #include "dataitem.h"
+#include "keyword.h"
+#include "keywordhelper.h"
 #include "objectstore.h"
 #include "recordevents.h"
 
@@ -214,8 +216,43 @@ void Datasource::updateWithConfiguration(const QVariantMap &configuration)
 
 void Datasource::updateMark()
 {
-    for (DataItem *item : items())
-        item->updateMark();
+    updateMarks(context(), {this});
+}
+
+// Reads only the items whose mark can change: of a subscription whose name a
+// keyword matches, the unmarked ones; of the others, the marked ones and those
+// whose own text mentions a keyword. A rename of subscriptions with many items
+// then reads a handful of them instead of all, in two queries for any number.
+void Datasource::updateMarks(Context *context, const QList<Datasource *> &datasources)
+{
+    const QList<Keyword *> keywords = KeywordHelper::shared().keywordsForContext(context);
+    QList<Predicate> mentions{Predicate::equal(QStringLiteral("mark"), true)};
+    QList<Predicate> nameMentions;
+    for (const Keyword *keyword : keywords) {
+        const QString &text = keyword->name();
+        mentions.append(Predicate::containsCD(QStringLiteral("title"), text));
+        mentions.append(Predicate::containsCD(QStringLiteral("itemDescription"), text));
+        nameMentions.append(Predicate::containsCD(QStringLiteral("name"), text));
+        nameMentions.append(Predicate::containsCD(QStringLiteral("customName"), text));
+    }
+    const Predicate namedByKeyword = Predicate::orAny(nameMentions);
+    QVariantList named, others;
+    for (const Datasource *datasource : datasources) {
+        const bool matches = !nameMentions.isEmpty()
+                             && namedByKeyword.evaluate([datasource](QStringView key) {
+                                    return datasource->valueForKeyPath(key);
+                                });
+        (matches ? named : others).append(QVariant::fromValue(datasource->objectID()));
+    }
+    const auto remark = [context](const QVariantList &ids, const Predicate &changeable) {
+        if (ids.isEmpty())
+            return;
+        const Predicate which = Predicate::in(QStringLiteral("datasource"), ids) && changeable;
+        for (DataItem *item : context->fetchAs<DataItem>(Query{Entity::DataItem, which}))
+            item->updateMark();
+    };
+    remark(named, Predicate::notEqual(QStringLiteral("mark"), true));
+    remark(others, Predicate::orAny(mentions));
 }
 
 void Datasource::checkMarkForItem(DataItem *item)
@@ -328,8 +365,18 @@ void Datasource::willSave()
     }
     if (isChanged(CategoryRef))
         dispatch::main().async([] { NotificationCenter::defaultCenter().post(kDatasourcesChangedNotification); });
-    if (isChanged(Name) || isChanged(CustomName))
-        updateMark();
+    if (isChanged(Name) || isChanged(CustomName)) {
+        // Once for every subscription this save renames.
+        static const char kRemarkRenamed = 0;
+        context()->beforeWrite(&kRemarkRenamed, [context = context()] {
+            QList<Datasource *> renamed;
+            for (Record *record : context->changedObjects())
+                if (record->entity() == Entity::Datasource && !record->isDeleted()
+                    && (record->isChanged(Name) || record->isChanged(CustomName)))
+                    renamed.append(static_cast<Datasource *>(record));
+            updateMarks(context, renamed);
+        });
+    }
     setupUuid();
     updateTimestamp();
 }

@@ -119,6 +119,8 @@ public:
     void updateWithConfiguration(const QVariantMap &configuration);
 
     void updateMark();
+    // The marks of the items of all those subscriptions, recomputed.
+    static void updateMarks(Context *context, const QList<Datasource *> &datasources);
     void checkMarkForItem(DataItem *item);
     void addItem(DataItem *item);
     void markItem(DataItem *item);
