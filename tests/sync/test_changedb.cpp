@@ -269,6 +269,17 @@ TEST_F(ChangeDbTest, LargeSnapshotsAreAppliedInSlicesAndWrittenWhole)
         EXPECT_EQ(record.read, i % 3 == 0);
         EXPECT_EQ(record.stamp, i % 3 == 0 ? 100 + i : 0);
     }
+
+    // A few records among many items are looked up by hash. Of several
+    // records of one item the newest counts, of equal stamps the read one.
+    handler->applySnapshot(snapshotOf({{hashes[1], 5000, true}, {hashes[1], 4000, false}, {hashes[2], 6000, false},
+                                       {hashes[2], 6000, true}, {hashes[3], 7000, false}}));
+    handler->waitUntilIdle();
+    EXPECT_TRUE(stateOf(hashes[1])->read);
+    EXPECT_EQ(stateOf(hashes[2])->stamp, 6000);
+    EXPECT_TRUE(stateOf(hashes[2])->read);
+    EXPECT_FALSE(stateOf(hashes[3])->read);
+    EXPECT_EQ(stateOf(hashes[3])->stamp, 7000);
 }
 
 TEST_F(ChangeDbTest, WritesOnlyAfterARealChangeAndNeverAppliesItsOwnSnapshots)

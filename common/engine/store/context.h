@@ -85,11 +85,12 @@ public:
     // attributes) for every object the query matches, without making
     // records: the stored columns, or the in-memory values of a record with
     // unsaved changes here (inserted ones included, deleted ones left out).
-    // `onRow` gets one value per attribute, in the order asked. Stored rows
-    // come in the query's order first, then the changed records; limit and
-    // offset count the stored rows only.
+    // `onRow` gets the row id (temporary for inserted records) and one value
+    // per attribute, in the order asked. Stored rows come in the query's
+    // order first, then the changed records; limit and offset count the
+    // stored rows only.
     void fetchValues(const Query &query, const QList<int> &attributes,
-                     const std::function<void(const QVariant *values)> &onRow);
+                     const std::function<void(qint64 row, const QVariant *values)> &onRow);
     // The stored records of `entity` with the given row ids, in that order
     // and loaded: registered records as they are (unsaved changes and
     // deletions included), faults filled, the others read and registered.

@@ -26,7 +26,9 @@ namespace corvane::sync {
 namespace {
 
 const QString kStatusKey = QStringLiteral("ChangeDbStatus");
-constexpr qsizetype kRecordsPerChunk = 100;
+constexpr qsizetype kRecordsPerChunk = 500;
+// A snapshot naming at least one item in this many is compared in one pass.
+constexpr qsizetype kScanFraction = 8;
 constexpr qsizetype kMaxCheckedItems = 200;
 
 } // namespace
@@ -139,7 +141,7 @@ QByteArray ChangeDbHandler::snapshot()
     QByteArray bytes;
     m_background->performBlockConfinedAndWait([&] {
         const QList<int> attributes{DataItem::ItemHash, DataItem::Read, DataItem::ReadLocalStamp};
-        m_background->fetchValues(Query(Entity::DataItem), attributes, [&bytes](const QVariant *values) {
+        m_background->fetchValues(Query(Entity::DataItem), attributes, [&bytes](qint64, const QVariant *values) {
             changedb::appendRecord(bytes, {values[0].toLongLong(), values[2].toLongLong(), values[1].toBool()});
         });
     });
@@ -239,87 +241,99 @@ void ChangeDbHandler::applySnapshot(const QByteArray &bytes)
     m_background->performBlockConfined([this, bytes] { applyOnBackground(bytes); });
 }
 
-// Per chunk of 100 records, first the records saying "read", then those
-// saying "unread": one fetch of the items whose state would change, one of
-// the hashes present at all. The items that take a state keep the incoming
-// stamp. Where the stamps are equal, read wins: two machines holding the
-// same stamp with different states then settle on one state instead of
-// handing theirs to each other at every write.
+namespace {
+
+// Whether an item holding `read` with `local` as its stamp takes the record's
+// state.
+bool takesState(const ReadStateRecord &record, bool read, qint64 local)
+{
+    return record.read != read && (record.read ? record.stamp >= local : record.stamp > local);
+}
+
+} // namespace
+
+// Of several records of one item the newest counts; where the stamps are
+// equal, read wins: two machines holding the same stamp with different
+// states then settle on one state instead of handing theirs to each other at
+// every write. A query per chunk of items finds the stored rows whose state
+// changes; those are then changed in row order, so each save rewrites a run
+// of neighbouring pages rather than pages all over the file. The items keep
+// the incoming stamp.
 void ChangeDbHandler::applyOnBackground(const QByteArray &bytes)
 {
     const std::vector<ReadStateRecord> records = changedb::readRecords(bytes);
     if (records.empty())
         return;
-    // The next local change outranks every state seen here.
+    QHash<qint64, ReadStateRecord> incoming;
+    incoming.reserve(qsizetype(records.size()));
     qint64 highest = records.front().stamp;
-    for (const ReadStateRecord &record : records)
+    for (const ReadStateRecord &record : records) {
         highest = std::max(highest, record.stamp);
+        auto it = incoming.find(record.itemHash);
+        if (it == incoming.end())
+            incoming.insert(record.itemHash, record);
+        else if (record.stamp > it->stamp || (record.stamp == it->stamp && record.read))
+            *it = record;
+    }
+    // The next local change outranks every state seen here.
     Clock::sharedClock().remote(highest);
 
-    QList<qint64> missing;
-    QHash<qint64, qint64> stamps;
+    // Stored rows only: an item inserted and not saved yet counts as late,
+    // and takes its state again once its save is seen. A snapshot naming a
+    // good part of the items is compared in one pass over the table, a
+    // smaller one through the hash index, a chunk of items per query.
+    QList<qint64> rows;
     QSet<qint64> present;
-    int changedSinceSave = 0;
-    for (size_t start = 0; start < records.size(); start += kRecordsPerChunk) {
-        const size_t end = std::min(records.size(), start + size_t(kRecordsPerChunk));
-        for (const bool state : {true, false}) {
-            stamps.clear();
-            qint64 newest = std::numeric_limits<qint64>::min();
-            for (size_t i = start; i < end; ++i) {
-                const ReadStateRecord &record = records[i];
-                if (record.read != state)
-                    continue;
-                auto it = stamps.find(record.itemHash);
-                if (it == stamps.end())
-                    stamps.insert(record.itemHash, record.stamp);
-                else
-                    *it = std::max(*it, record.stamp);
-                newest = std::max(newest, record.stamp);
+    const QList<int> columns{DataItem::ItemHash, DataItem::Read, DataItem::ReadLocalStamp};
+    const auto consider = [&](qint64 row, const QVariant *values) {
+        const auto it = incoming.constFind(values[0].toLongLong());
+        if (it == incoming.cend())
+            return;
+        present.insert(it.key());
+        if (takesState(*it, values[1].toBool(), values[2].toLongLong()))
+            rows.append(row);
+    };
+    const auto storedWith = [](const Predicate &predicate) {
+        Query query(Entity::DataItem, predicate);
+        query.includesPendingChanges = false;
+        return query;
+    };
+    if (incoming.size() * kScanFraction >= m_background->count(storedWith(Predicate()))) {
+        m_background->fetchValues(storedWith(Predicate()), columns, consider);
+    } else {
+        QVariantList hashes;
+        for (auto it = incoming.cbegin(); it != incoming.cend(); ++it) {
+            hashes.append(it.key());
+            if (hashes.size() == kRecordsPerChunk || std::next(it) == incoming.cend()) {
+                m_background->fetchValues(storedWith(Predicate::in(QStringLiteral("itemHash"), hashes)), columns,
+                                          consider);
+                hashes.clear();
             }
-            if (stamps.isEmpty())
-                continue;
-            QVariantList hashes;
-            hashes.reserve(stamps.size());
-            for (auto it = stamps.cbegin(); it != stamps.cend(); ++it)
-                hashes.append(it.key());
-
-            const Predicate older = state ? Predicate::lessOrEqual(QStringLiteral("readLocalStamp"), newest)
-                                          : Predicate::lessThan(QStringLiteral("readLocalStamp"), newest);
-            const QList<DataItem *> items = m_background->fetchAs<DataItem>(
-                Query(Entity::DataItem, Predicate::equal(QStringLiteral("read"), !state) && older
-                                            && Predicate::in(QStringLiteral("itemHash"), hashes)));
-            for (DataItem *item : items) {
-                const qint64 stamp = stamps.value(item->itemHash());
-                if (state ? stamp < item->readLocalStamp() : stamp <= item->readLocalStamp())
-                    continue;
-                // The incoming stamp replaces the one the read setter would
-                // take, so the clock is not raised once per item for nothing;
-                // the change is announced as the setter does.
-                item->setValue(DataItem::Read, state);
-                item->setReadLocalStamp(stamp);
-                NotificationCenter::defaultCenter().post(kItemPropertiesChangedNotification, item);
-                ++changedSinceSave;
-            }
-
-            // Stored rows only: an item inserted and not saved yet counts as
-            // late, and takes its state again once its save is seen.
-            present.clear();
-            Query stored(Entity::DataItem, Predicate::in(QStringLiteral("itemHash"), hashes));
-            stored.includesPendingChanges = false;
-            m_background->fetchValues(stored, {DataItem::ItemHash},
-                                      [&present](const QVariant *values) { present.insert(values[0].toLongLong()); });
-            for (auto it = stamps.cbegin(); it != stamps.cend(); ++it)
-                if (!present.contains(it.key()))
-                    missing.append(it.key());
-        }
-        if (changedSinceSave >= m_options.recordsPerSave) {
-            StoreManager::saveFromContext(m_background);
-            m_background->reset();
-            changedSinceSave = 0;
         }
     }
-    StoreManager::saveFromContext(m_background);
-    m_background->reset();
+    QList<qint64> missing;
+    for (auto it = incoming.cbegin(); it != incoming.cend(); ++it)
+        if (!present.contains(it.key()))
+            missing.append(it.key());
+
+    std::sort(rows.begin(), rows.end());
+    for (qsizetype start = 0; start < rows.size(); start += m_options.recordsPerSave) {
+        for (Record *row : m_background->objectsWithRows(Entity::DataItem, rows.mid(start, m_options.recordsPerSave))) {
+            auto *item = static_cast<DataItem *>(row);
+            // Looked at again: this machine may have changed it meanwhile.
+            const ReadStateRecord &record = incoming[item->itemHash()];
+            if (!takesState(record, item->isRead(), item->readLocalStamp()))
+                continue;
+            // The incoming stamp replaces the one the read setter would
+            // take, so the clock is not raised once per item for nothing;
+            // the change is announced as the setter does.
+            item->setValue(DataItem::Read, record.read);
+            item->setReadLocalStamp(record.stamp);
+            NotificationCenter::defaultCenter().post(kItemPropertiesChangedNotification, item);
+        }
+        StoreManager::saveFromContext(m_background);
+        m_background->reset();
+    }
 
     if (!missing.isEmpty()) {
         m_pendingIncomingCount += missing.size();
