@@ -72,6 +72,19 @@ TEST_F(KeywordsTest, MarksFollowTitlesDescriptionsAndSubscriptionNamesIgnoringCa
     Keyword::updateMarkInContext(m_context.get());
     EXPECT_FALSE(byTitle->mark());
     EXPECT_FALSE(bySource->mark());
+
+    // Stored items, read again: a new keyword marks by title and by name.
+    ASSERT_TRUE(KeywordHelper::insertKeywords({QStringLiteral("opening"), QStringLiteral("news")}, m_context.get(), false));
+    ASSERT_TRUE(m_context->save());
+    const ObjectID titled = byTitle->objectID();
+    const ObjectID ofNamed = bySource->objectID();
+    const ObjectID unrelated = none->objectID();
+    m_context->reset();
+    Keyword::updateMarkInContext(m_context.get());
+    const auto marked = [&](ObjectID id) { return static_cast<DataItem *>(m_context->existingObject(id))->mark(); };
+    EXPECT_TRUE(marked(titled));
+    EXPECT_TRUE(marked(ofNamed));
+    EXPECT_FALSE(marked(unrelated));
 }
 
 TEST_F(KeywordsTest, RenamingSubscriptionsInOneSaveRemarksTheirStoredItems)

@@ -2,6 +2,7 @@
 
 #include "context.h"
 #include "dataitem.h"
+#include "datasource.h"
 #include "recordevents.h"
 
 #include "base/clock.h"
@@ -38,9 +39,13 @@ void Keyword::deleteObjectByUser()
     context()->deleteObject(this);
 }
 
+// Reads only the items whose mark can change, subscription by subscription;
+// items of no subscription (rare) are all looked at.
 void Keyword::updateMarkInContext(Context *context)
 {
-    for (DataItem *item : context->fetchAs<DataItem>(Query{Entity::DataItem}))
+    Datasource::updateMarks(context, context->fetchAs<Datasource>(Query{Entity::Datasource}));
+    for (DataItem *item :
+         context->fetchAs<DataItem>(Query{Entity::DataItem, Predicate::isNull(QStringLiteral("datasource"))}))
         item->updateMark();
 }
 

@@ -36,7 +36,7 @@ public:
     void updateTimestamp();
     void deleteObjectByUser();
 
-    // Recomputes the mark of every item of the context.
+    // Recomputes the marks of the items of the context (those that can change).
     static void updateMarkInContext(Context *context);
 
     void willSave() override;
