@@ -200,6 +200,22 @@ TEST_F(ContextTest, RefreshTurnsARecordIntoAFaultOrReloadsIt)
     m_context->refresh(source, true);
     EXPECT_EQ(source->url(), QStringLiteral("http://b.org/rss"));
     EXPECT_EQ(source->name(), QStringLiteral("local"));
+
+    // Releasing the values of saved items keeps unsaved changes and
+    // inserted records, and leaves other entities loaded.
+    DataItem *saved = addItem(m_context.get(), source, QStringLiteral("saved"));
+    DataItem *changed = addItem(m_context.get(), source, QStringLiteral("changed"));
+    ASSERT_TRUE(m_context->save());
+    changed->setTitle(QStringLiteral("changed here"));
+    DataItem *inserted = addItem(m_context.get(), source, QStringLiteral("inserted"));
+    m_context->releaseValues(Entity::DataItem);
+    EXPECT_TRUE(saved->isFault());
+    EXPECT_FALSE(changed->isFault());
+    EXPECT_FALSE(inserted->isFault());
+    EXPECT_FALSE(source->isFault());
+    EXPECT_EQ(saved->title(), QStringLiteral("saved"));
+    EXPECT_EQ(changed->title(), QStringLiteral("changed here"));
+    EXPECT_EQ(inserted->title(), QStringLiteral("inserted"));
 }
 
 TEST_F(ContextTest, LimitedFetchesMergeUnsavedRecordsIntoTheStoredOrder)

@@ -710,6 +710,15 @@ void Context::refresh(Record *record, bool merge)
     record->m_loaded = true;
 }
 
+void Context::releaseValues(Entity entity)
+{
+    m_objects.forEach([this, entity](Record *record) {
+        if (record->entity() == entity && record->m_loaded && !record->m_inserted
+            && !m_changedObjects.contains(record))
+            refresh(record, false);
+    });
+}
+
 void Context::beforeWrite(const void *key, std::function<void()> task)
 {
     const auto sameKey = [key](const auto &entry) { return entry.first == key; };

@@ -136,6 +136,10 @@ public:
     // a fault). merge = true: reload the values that have no pending change.
     void refresh(Record *record, bool merge);
     void reset();
+    // Turns the loaded records of `entity` that have no unsaved changes into
+    // faults, read again when next touched: bounds what a long-lived context
+    // holds between the resets.
+    void releaseValues(Entity entity);
 
     bool hasChanges() const;
     // The records with unsaved changes: inserted, changed or deleted here.

@@ -299,6 +299,8 @@ void StoreManager::runDeferredCommit(Context *context)
     saveFromContext(context);
     if (trim)
         context->reset();
+    else
+        context->releaseValues(Entity::DataItem); // the saved items are in the store now
 }
 
 void StoreManager::waitForPendingCommit()
