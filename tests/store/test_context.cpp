@@ -147,9 +147,22 @@ TEST_F(ContextTest, FetchesSeePendingChangesUnlessAskedNotTo)
     saved->setTitle(QStringLiteral("renamed"));
     EXPECT_TRUE(m_context->fetch(Query{Entity::DataItem, Predicate::equal(QStringLiteral("title"), QStringLiteral("saved"))})
                     .isEmpty());
+    // The row-first fetch sees the same: the inserted record, the stored one
+    // by its in-memory title, and a third that only the store has.
+    addItem(m_context.get(), source, QStringLiteral("other"));
+    ASSERT_TRUE(m_context->save());
+    saved->setTitle(QStringLiteral("pending"));
+    DataItem *inserted = addItem(m_context.get(), source, QStringLiteral("pending"));
+    QList<Record *> few = m_context->fetchFew(withGuid);
+    std::sort(few.begin(), few.end());
+    QList<Record *> expected{pending, saved, inserted};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(few, expected);
+
     // Deleted records drop out at once.
     m_context->deleteObject(pending);
-    EXPECT_EQ(m_context->count(Query{Entity::DataItem}), 1);
+    EXPECT_EQ(m_context->count(Query{Entity::DataItem}), 3);
+    EXPECT_EQ(m_context->fetchFew(withGuid).size(), 2);
 }
 
 TEST_F(ContextTest, SavePostsWhatChangedAndWritesOnlyChangedColumns)

@@ -38,7 +38,7 @@ void StarManager::removeAll()
     Context *background = m_stores.contextBackground();
     // The block may run after this manager is gone; the store manager outlives it.
     background->performBlockConfined([stores = &m_stores, background] {
-        const QList<DataItem *> starred = background->fetchAs<DataItem>(
+        const QList<DataItem *> starred = background->fetchFewAs<DataItem>(
             Query{Entity::DataItem, Predicate::equal(QStringLiteral("starred"), true)});
         for (DataItem *item : starred)
             item->setStarred(false);

@@ -438,6 +438,23 @@ void Context::fetchValues(const Query &query, const QList<int> &attributes,
     }
 }
 
+QList<Record *> Context::fetchFew(const Query &query)
+{
+    Query rowsOnly = query;
+    rowsOnly.sortDescriptors.clear();
+    rowsOnly.fetchLimit = 0;
+    rowsOnly.fetchOffset = 0;
+    QList<qint64> stored;
+    QList<Record *> inserted;
+    fetchValues(rowsOnly, {}, [&](qint64 row, const QVariant *) {
+        if (row > 0)
+            stored.append(row);
+        else if (Record *record = objectRegistered(ObjectID{query.entity, row}))
+            inserted.append(record);
+    });
+    return objectsWithRows(query.entity, stored) + inserted;
+}
+
 QList<Record *> Context::fetch(const Query &query)
 {
     const EntityDescription &d = describe(query.entity);

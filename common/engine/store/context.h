@@ -91,6 +91,20 @@ public:
     // stored rows only.
     void fetchValues(const Query &query, const QList<int> &attributes,
                      const std::function<void(qint64 row, const QVariant *values)> &onRow);
+    // The records the query matches, without its order, limit or offset:
+    // their rows are found through an index that holds every column the
+    // predicate reads, where there is one, and only those rows are read. A
+    // query for a few rows of a large table (the starred items) then reads
+    // neither the whole table nor its pages into memory.
+    QList<Record *> fetchFew(const Query &query);
+    template<typename T>
+    QList<T *> fetchFewAs(const Query &query)
+    {
+        QList<T *> result;
+        for (Record *r : fetchFew(query))
+            result.append(static_cast<T *>(r));
+        return result;
+    }
     // The stored records of `entity` with the given row ids, in that order
     // and loaded: registered records as they are (unsaved changes and
     // deletions included), faults filled, the others read and registered.

@@ -21,6 +21,7 @@ namespace {
 constexpr int kSchemaVersion = 1;
 constexpr qint64 kMappedBytes = qint64(1) << 30;
 constexpr int kCacheKibibytes = 32 * 1024;
+constexpr int kScanCacheKibibytes = 2 * 1024;
 const QString kUriScheme = QStringLiteral("x-corvane");
 
 const QStringList kCompanionSuffixes = {QStringLiteral("-wal"), QStringLiteral("-shm")};
@@ -128,17 +129,29 @@ bool ObjectStore::openConnection(SqliteDatabase &db, QString *error) const
     return true;
 }
 
+WholeTableReadScope::WholeTableReadScope(SqliteDatabase &db)
+    : m_db(db)
+{
+    m_db.exec("PRAGMA mmap_size=0");
+    m_db.exec("PRAGMA cache_size=-" + QByteArray::number(kScanCacheKibibytes));
+}
+
+WholeTableReadScope::~WholeTableReadScope()
+{
+    m_db.exec("PRAGMA cache_size=-" + QByteArray::number(kCacheKibibytes));
+    m_db.exec("PRAGMA mmap_size=" + QByteArray::number(kMappedBytes));
+    m_db.exec("PRAGMA shrink_memory");
+}
+
 bool ObjectStore::initialise(QString *error)
 {
     if (!openConnection(m_db, error))
         return false;
-    // The check reads every page once. Through the memory map those pages
-    // would stay resident for as long as the store is open; through the
-    // page cache only its bounded size is held.
-    m_db.exec("PRAGMA mmap_size=0");
-    const bool healthy = m_db.scalar("PRAGMA quick_check").toString() == QLatin1String("ok");
-    m_db.exec("PRAGMA mmap_size=" + QByteArray::number(kMappedBytes));
-    m_db.exec("PRAGMA shrink_memory");
+    bool healthy = false;
+    {
+        const WholeTableReadScope scope(m_db); // the check reads every page
+        healthy = m_db.scalar("PRAGMA quick_check").toString() == QLatin1String("ok");
+    }
     if (!healthy) {
         *error = QStringLiteral("the store file is damaged");
         m_db.close();

@@ -11,6 +11,22 @@
 
 namespace corvane {
 
+// While alive, the connection reads through a small page cache instead of
+// the memory map: a pass over a whole table (the open check, a read-state
+// snapshot, trimming) then leaves little resident, where the map would keep
+// every page it touched for as long as the store is open.
+class WholeTableReadScope
+{
+public:
+    explicit WholeTableReadScope(SqliteDatabase &db);
+    ~WholeTableReadScope();
+    WholeTableReadScope(const WholeTableReadScope &) = delete;
+    WholeTableReadScope &operator=(const WholeTableReadScope &) = delete;
+
+private:
+    SqliteDatabase &m_db;
+};
+
 // The store file "Corvane-v3.db" (SQLite in WAL mode) and what belongs to it
 // as a whole: the schema, the store's identity (the host part of object
 // URIs), the lock held while merging saves and while copying the file, and

@@ -2,6 +2,7 @@
 
 #include "context.h"
 #include "datasource.h"
+#include "objectstore.h"
 
 #include "base/log.h"
 
@@ -31,6 +32,8 @@ void purgeOutdatedItemsWithContext(Context *context, Date now)
              Query{Entity::Datasource, Predicate(), {{QStringLiteral("position"), true}}}))
         targets.append({source->objectID(), source->ageLimitOrDefault()});
 
+    // The pass reads the rows of every subscription.
+    const WholeTableReadScope scope(context->database());
     for (const Target &target : std::as_const(targets)) {
         Query query{Entity::DataItem,
                     Predicate::equal(QStringLiteral("starred"), false)

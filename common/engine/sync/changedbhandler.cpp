@@ -141,6 +141,7 @@ QByteArray ChangeDbHandler::snapshot()
     QByteArray bytes;
     m_background->performBlockConfinedAndWait([&] {
         const QList<int> attributes{DataItem::ItemHash, DataItem::Read, DataItem::ReadLocalStamp};
+        const WholeTableReadScope scope(m_background->database());
         m_background->fetchValues(Query(Entity::DataItem), attributes, [&bytes](qint64, const QVariant *values) {
             changedb::appendRecord(bytes, {values[0].toLongLong(), values[2].toLongLong(), values[1].toBool()});
         });
@@ -299,6 +300,7 @@ void ChangeDbHandler::applyOnBackground(const QByteArray &bytes)
         return query;
     };
     if (incoming.size() * kScanFraction >= m_background->count(storedWith(Predicate()))) {
+        const WholeTableReadScope scope(m_background->database());
         m_background->fetchValues(storedWith(Predicate()), columns, consider);
     } else {
         QVariantList hashes;

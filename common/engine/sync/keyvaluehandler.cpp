@@ -427,7 +427,7 @@ void KeyValueHandler::uploadAll()
         QList<Record *> records;
         for (Entity entity : {Entity::Category, Entity::Datasource, Entity::Keyword})
             records += background->fetch(Query{entity});
-        records += background->fetch(Query{Entity::DataItem, Predicate::equal(QStringLiteral("starred"), true)});
+        records += background->fetchFew(Query{Entity::DataItem, Predicate::equal(QStringLiteral("starred"), true)});
         for (Record *record : std::as_const(records)) {
             std::optional<std::pair<QString, KeyValueRecord>> keyed = entries::keyAndEntry(record);
             if (!keyed)
