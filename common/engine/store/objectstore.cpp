@@ -20,7 +20,7 @@ namespace {
 
 constexpr int kSchemaVersion = 1;
 constexpr qint64 kMappedBytes = qint64(1) << 30;
-constexpr int kCacheKibibytes = 32 * 1024;
+constexpr int kCacheKibibytes = 8 * 1024;
 constexpr int kScanCacheKibibytes = 2 * 1024;
 const QString kUriScheme = QStringLiteral("x-corvane");
 
