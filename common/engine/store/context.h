@@ -75,10 +75,7 @@ public:
     template<typename T>
     QList<T *> fetchAs(const Query &query)
     {
-        QList<T *> result;
-        for (Record *r : fetch(query))
-            result.append(static_cast<T *>(r));
-        return result;
+        return recordsAs<T>(fetch(query));
     }
     qint64 count(const Query &query);
     // Plain values of the given attributes (indexes of the entity's
@@ -100,10 +97,7 @@ public:
     template<typename T>
     QList<T *> fetchFewAs(const Query &query)
     {
-        QList<T *> result;
-        for (Record *r : fetchFew(query))
-            result.append(static_cast<T *>(r));
-        return result;
+        return recordsAs<T>(fetchFew(query));
     }
     // The stored records of `entity` with the given row ids, in that order
     // and loaded: registered records as they are (unsaved changes and
@@ -179,6 +173,15 @@ public:
 
 private:
     friend class Record;
+    template<typename T>
+    static QList<T *> recordsAs(const QList<Record *> &records)
+    {
+        QList<T *> result;
+        result.reserve(records.size());
+        for (Record *r : records)
+            result.append(static_cast<T *>(r));
+        return result;
+    }
 
     void loadValues(Record *record);
     // Runs `onRow` for each stored row of `entity` among `rows`, selecting
