@@ -21,7 +21,6 @@ namespace {
 constexpr int kSchemaVersion = 1;
 constexpr qint64 kMappedBytes = qint64(1) << 30;
 constexpr int kCacheKibibytes = 8 * 1024;
-constexpr int kScanCacheKibibytes = 2 * 1024;
 const QString kUriScheme = QStringLiteral("x-corvane");
 
 const QStringList kCompanionSuffixes = {QStringLiteral("-wal"), QStringLiteral("-shm")};
@@ -133,12 +132,10 @@ WholeTableReadScope::WholeTableReadScope(SqliteDatabase &db)
     : m_db(db)
 {
     m_db.exec("PRAGMA mmap_size=0");
-    m_db.exec("PRAGMA cache_size=-" + QByteArray::number(kScanCacheKibibytes));
 }
 
 WholeTableReadScope::~WholeTableReadScope()
 {
-    m_db.exec("PRAGMA cache_size=-" + QByteArray::number(kCacheKibibytes));
     m_db.exec("PRAGMA mmap_size=" + QByteArray::number(kMappedBytes));
     m_db.exec("PRAGMA shrink_memory");
 }

@@ -11,10 +11,11 @@
 
 namespace corvane {
 
-// While alive, the connection reads through a small page cache instead of
-// the memory map: a pass over a whole table (the open check, a read-state
-// snapshot, trimming) then leaves little resident, where the map would keep
-// every page it touched for as long as the store is open.
+// While alive, the connection reads through its bounded page cache instead
+// of the memory map: a pass over a whole table (the open check, writing or
+// applying a read-state snapshot, trimming) then leaves little resident,
+// where the map would keep every page it touched for as long as the store
+// is open.
 class WholeTableReadScope
 {
 public:

@@ -278,6 +278,8 @@ void ChangeDbHandler::applyOnBackground(const QByteArray &bytes)
     }
     // The next local change outranks every state seen here.
     Clock::sharedClock().remote(highest);
+    // The pass may read every row.
+    const WholeTableReadScope scope(m_background->database());
 
     // Stored rows only: an item inserted and not saved yet counts as late,
     // and takes its state again once its save is seen. A snapshot naming a
@@ -300,7 +302,6 @@ void ChangeDbHandler::applyOnBackground(const QByteArray &bytes)
         return query;
     };
     if (incoming.size() * kScanFraction >= m_background->count(storedWith(Predicate()))) {
-        const WholeTableReadScope scope(m_background->database());
         m_background->fetchValues(storedWith(Predicate()), columns, consider);
     } else {
         QVariantList hashes;
