@@ -448,11 +448,15 @@ TEST(FeedDocumentReader, ReadsRss2ChannelAndItems)
 TEST(FeedDocumentReader, TextAfterAChildGoesToThatChild)
 {
     FeedDocumentReader reader(quickOptions());
-    ASSERT_TRUE(reader.read("<rss><channel><item>\n <title>T</title>\n <guid>g</guid>\n</item></channel></rss>"));
+    ASSERT_TRUE(reader.read("<rss><channel><item>\n <title>T</title>\n <guid>g</guid>\n"
+                            " <description>a<![CDATA[<b>]]>b<i>c</i>d</description> e"
+                            "<feedburner:origLink>http://o/1</feedburner:origLink></item></channel></rss>"));
     ASSERT_EQ(reader.records().size(), 1);
     EXPECT_EQ(reader.records()[0].value(u"title"_s), u"T\n "_s);
-    EXPECT_EQ(reader.records()[0].value(u"guid"_s), u"g\n"_s);
+    EXPECT_EQ(reader.records()[0].value(u"guid"_s), u"g\n "_s);
     EXPECT_EQ(reader.records()[0].value(u"item"_s), u"\n "_s);
+    EXPECT_EQ(reader.records()[0].value(u"description"_s), u"a<b>bcd e"_s);
+    EXPECT_EQ(reader.records()[0].value(u"feedburner:origLink"_s), u"http://o/1"_s);
 }
 
 TEST(FeedDocumentReader, ReadsRdfItemsInsideAndOutsideTheChannel)

@@ -18,8 +18,8 @@ constexpr qsizetype kItemFieldsReserved = 24;
 // The item fields that hold text, which elements nested in them add to.
 bool isTextField(const QString &name)
 {
-    return name == u"title" || name == u"description" || name == u"content:encoded" || name == u"summary"
-        || name == u"content";
+    return name == "title"_L1 || name == "description"_L1 || name == "content:encoded"_L1 || name == "summary"_L1
+        || name == "content"_L1;
 }
 
 bool isItem(FeedDocumentReader::PathKind kind)
@@ -139,19 +139,19 @@ FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, 
 {
     switch (parent) {
     case PathKind::Root:
-        if (name == u"rss")
+        if (name == "rss"_L1)
             return PathKind::Rss;
-        if (name == u"rdf:RDF")
+        if (name == "rdf:RDF"_L1)
             return PathKind::Rdf;
-        if (name == u"feed")
+        if (name == "feed"_L1)
             return PathKind::Feed;
         break;
     case PathKind::Rss:
-        if (name == u"channel")
+        if (name == "channel"_L1)
             return PathKind::RssChannel;
         break;
     case PathKind::Rdf:
-        if (name == u"channel")
+        if (name == "channel"_L1)
             return PathKind::RdfChannel;
         [[fallthrough]];
     case PathKind::RssChannel:
@@ -159,32 +159,32 @@ FeedDocumentReader::PathKind FeedDocumentReader::childPathKind(PathKind parent, 
     case PathKind::Feed: {
         // The channel's fields are named alike in RSS, RDF and Atom; only the items differ.
         const bool atom = parent == PathKind::Feed;
-        if (atom ? name == u"entry" : name == u"item")
+        if (atom ? name == "entry"_L1 : name == "item"_L1)
             return atom ? PathKind::AtomEntry : PathKind::Item;
-        if (name == u"title")
+        if (name == "title"_L1)
             return PathKind::ChannelTitle;
-        if (name == u"link")
+        if (name == "link"_L1)
             return PathKind::ChannelLink;
-        if (name == u"image")
+        if (name == "image"_L1)
             return PathKind::ChannelImage;
-        if (parent == PathKind::RdfChannel && name == u"items")
+        if (parent == PathKind::RdfChannel && name == "items"_L1)
             return PathKind::RdfItems;
         break;
     }
     case PathKind::ChannelImage:
-        if (name == u"url")
+        if (name == "url"_L1)
             return PathKind::ChannelImageUrl;
         break;
     case PathKind::AtomEntry:
-        if (name == u"link")
+        if (name == "link"_L1)
             return PathKind::ItemLink;
         break;
     case PathKind::RdfItems:
-        if (name == u"rdf:Seq")
+        if (name == "rdf:Seq"_L1)
             return PathKind::RdfSeq;
         break;
     case PathKind::RdfSeq:
-        if (name == u"rdf:li")
+        if (name == "rdf:li"_L1)
             return PathKind::ItemLink;
         break;
     default:
@@ -211,7 +211,7 @@ void FeedDocumentReader::handleItemLink(const SickXMLAttributes &attributes)
         return;
     if (!m_atlassian) {
         // The last link of an entry wins; enclosures are not its page.
-        if (attributes.value("rel"_L1) != u"enclosure")
+        if (attributes.value("rel"_L1) != "enclosure"_L1)
             m_item->insert(u"href"_s, address);
     } else if (!m_item->contains(u"href"_s)) {
         // Atlassian (Jira, Confluence) feeds list the item's page first.
@@ -221,7 +221,7 @@ void FeedDocumentReader::handleItemLink(const SickXMLAttributes &attributes)
 
 void FeedDocumentReader::startElementView(const QString &name, const SickXMLAttributes &attributes)
 {
-    if (name == u"html" && m_fieldDepth == 0) {
+    if (name == "html"_L1 && m_fieldDepth == 0) {
         // A web page where a feed was expected, typically a login or error page.
         m_sawHtml = true;
         if (m_parser)
@@ -265,18 +265,18 @@ void FeedDocumentReader::startElementView(const QString &name, const SickXMLAttr
         m_atlassian = true;
 
     m_currentElement = name;
-    m_currentIsOrigLink = name == u"feedburner:origLink";
+    m_currentIsOrigLink = name == "feedburner:origLink"_L1;
 
     if (m_item && depth == m_itemDepth + 1) {
         if (isTextField(name)) {
             m_fieldDepth = depth;
-        } else if (name == u"guid") {
+        } else if (name == "guid"_L1) {
             const QString permaLink = attributes.value("isPermaLink"_L1);
             m_guidIsPermaLink = permaLink.isNull() || permaLink.trimmed().compare(u"false", Qt::CaseInsensitive) != 0;
         }
     }
 
-    if (m_item && hasAttributes && (name == u"enclosure" || name == u"media:content")) {
+    if (m_item && hasAttributes && (name == "enclosure"_L1 || name == "media:content"_L1)) {
         if (const QString url = attributes.value("url"_L1); !url.isNull())
             m_item->insert(u"enclosureUrl"_s, url);
         if (const QString type = attributes.value("type"_L1); !type.isNull())
@@ -328,6 +328,14 @@ bool FeedDocumentReader::wantsText() const
         || (kind == PathKind::ChannelImageUrl && !m_options.subscriptionHasIcon);
 }
 
+// Within an item, text after an end tag goes where the text before it went,
+// except at the end of the item itself and of "feedburner:origLink", whose
+// text the end handles.
+bool FeedDocumentReader::joinsTextAcrossEnd(const QString &name) const
+{
+    return m_item && !isItem(pathKind()) && name != "feedburner:origLink"_L1;
+}
+
 void FeedDocumentReader::cdataBlock(const QByteArray &bytes)
 {
     characters(QString::fromUtf8(bytes));
@@ -363,7 +371,7 @@ void FeedDocumentReader::endElement(const QString &name)
         if (!m_mainLink)
             m_mainLink = m_buffer;
         m_buffer.clear();
-    } else if (name == u"feedburner:origLink") {
+    } else if (name == "feedburner:origLink"_L1) {
         if (m_item) {
             m_item->insert(u"feedburner:origLink"_s, m_buffer);
             m_currentValue = nullptr;
@@ -396,23 +404,23 @@ ItemRecord FeedDocumentReader::convertAtomToRSS(const ItemRecord &entry)
     const QString *base = nullptr;
     for (auto it = entry.cbegin(); it != entry.cend(); ++it) {
         const QString &key = it.key();
-        if (key == u"href")
+        if (key == "href"_L1)
             href = &it.value();
-        else if (key == u"feedburner:origLink")
+        else if (key == "feedburner:origLink"_L1)
             origLink = &it.value();
-        else if (key == u"title")
+        else if (key == "title"_L1)
             title = &it.value();
-        else if (key == u"content")
+        else if (key == "content"_L1)
             content = &it.value();
-        else if (key == u"summary")
+        else if (key == "summary"_L1)
             summary = &it.value();
-        else if (key == u"id")
+        else if (key == "id"_L1)
             id = &it.value();
-        else if (key == u"published")
+        else if (key == "published"_L1)
             published = &it.value();
-        else if (key == u"updated")
+        else if (key == "updated"_L1)
             updated = &it.value();
-        else if (key == u"xml:base")
+        else if (key == "xml:base"_L1)
             base = &it.value();
     }
     ItemRecord rss;

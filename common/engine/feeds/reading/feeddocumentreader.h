@@ -93,6 +93,7 @@ public:
     void cdataBlock(const QByteArray &bytes) override;
     void endElement(const QString &name) override;
     bool wantsText() const override;
+    bool joinsTextAcrossEnd(const QString &name) const override;
 
     // What an element path means to the reader; see the table above. Each
     // open element's meaning follows from its parent's and its own name.

@@ -120,7 +120,7 @@ struct SickXMLParser::Private
     // Text not yet delivered. libxml2 reports text in many pieces (around
     // every reference, at every non-ASCII run), so adjacent pieces are
     // joined and delivered as one before the next other event.
-    QByteArray pendingText;
+    std::string pendingText;
 
     // Element and attribute names come from the parser's dictionary, one
     // pointer per distinct name, so each is converted once per parse and
@@ -176,11 +176,11 @@ struct SickXMLParser::Private
 
     void deliverText()
     {
-        if (pendingText.isEmpty())
+        if (pendingText.empty())
             return;
         if (delegate && !stopped())
-            delegate->characters(QString::fromUtf8(pendingText));
-        pendingText.resize(0);
+            delegate->characters(QString::fromUtf8(QByteArrayView(pendingText.data(), qsizetype(pendingText.size()))));
+        pendingText.clear();
     }
 
     static Private *from(void *userData) { return static_cast<Private *>(userData); }
@@ -263,13 +263,15 @@ struct SickXMLParser::Private
     static void onEndElement(void *userData, const xmlChar *name)
     {
         Private *p = from(userData);
-        p->deliverText();
+        const QString elementName = p->delegate ? p->name(name) : QString();
+        if (p->pendingText.empty() || !p->delegate || !p->delegate->joinsTextAcrossEnd(elementName))
+            p->deliverText();
         if (p->stopped())
             return;
         if (--p->depth == 0)
             p->rootClosed = true;
         if (p->delegate) {
-            p->delegate->endElement(p->name(name));
+            p->delegate->endElement(elementName);
             p->textWanted = p->delegate->wantsText();
         }
     }
@@ -279,7 +281,7 @@ struct SickXMLParser::Private
         Private *p = from(userData);
         if (p->stopped() || !p->spendText(length) || !p->delegate || !p->textWanted)
             return;
-        p->pendingText.append(reinterpret_cast<const char *>(text), length);
+        p->pendingText.append(reinterpret_cast<const char *>(text), size_t(length));
     }
 
     static void onCdataBlock(void *userData, const xmlChar *bytes, int length)

@@ -71,6 +71,15 @@ public:
     // end) matter to the receiver; asked after every start and end. Text it
     // does not want is neither converted nor delivered.
     virtual bool wantsText() const { return true; }
+    // Whether text before this end tag may come together with the text after
+    // it, in one characters() call after endElement(): true where the
+    // receiver files both alike and its endElement() does not look at the
+    // text. Longer pieces cost less to convert and to join.
+    virtual bool joinsTextAcrossEnd(const QString &name) const
+    {
+        Q_UNUSED(name);
+        return false;
+    }
 };
 
 // A streaming reader of fetched ("sick") feed documents over libxml2's push
