@@ -128,13 +128,17 @@ struct HttpWorker::Private
     std::mutex stateMutex;
     bool stopped = false;
 
-    // Worker thread only.
+    // Worker thread only. Feeds are validated by their own conditional GET
+    // and go through a manager without a cache, which would otherwise be
+    // consulted on every answer; what may come from the cache (icons, pages)
+    // goes through the other, made on first use.
     QNetworkAccessManager *manager = nullptr;
+    QNetworkAccessManager *cachingManager = nullptr;
     QHash<QNetworkReply *, std::shared_ptr<HttpTransfer>> transfers;
     // The body's decoder, made when its first bytes arrive (null: the body is not encoded).
     QHash<QNetworkReply *, std::shared_ptr<Inflater>> inflaters;
 
-    void ensureManager();
+    QNetworkAccessManager *managerFor(bool usingCache);
     void start(const std::shared_ptr<HttpTransfer> &transfer);
     void take(QNetworkReply *reply, HttpTransfer &transfer);
     void finished(QNetworkReply *reply);
@@ -143,17 +147,21 @@ struct HttpWorker::Private
     void stop();
 };
 
-void HttpWorker::Private::ensureManager()
+QNetworkAccessManager *HttpWorker::Private::managerFor(bool usingCache)
 {
-    if (manager)
-        return;
-    manager = new QNetworkAccessManager(context);
-    auto *cache = new QNetworkDiskCache(manager);
-    cache->setCacheDirectory(QDir(paths::cachesDir()).filePath(QStringLiteral("http")));
-    manager->setCache(cache);
-    manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-    QObject::connect(manager, &QNetworkAccessManager::authenticationRequired, manager,
+    QNetworkAccessManager *&made = usingCache ? cachingManager : manager;
+    if (made)
+        return made;
+    made = new QNetworkAccessManager(context);
+    if (usingCache) {
+        auto *cache = new QNetworkDiskCache(made);
+        cache->setCacheDirectory(QDir(paths::cachesDir()).filePath(QStringLiteral("http")));
+        made->setCache(cache);
+    }
+    made->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    QObject::connect(made, &QNetworkAccessManager::authenticationRequired, made,
                      [this](QNetworkReply *reply, QAuthenticator *authenticator) { authenticate(reply, authenticator); });
+    return made;
 }
 
 void HttpWorker::Private::start(const std::shared_ptr<HttpTransfer> &transfer)
@@ -166,7 +174,7 @@ void HttpWorker::Private::start(const std::shared_ptr<HttpTransfer> &transfer)
             return;
         }
     }
-    ensureManager();
+    QNetworkAccessManager *const manager = managerFor(transfer->usingCache);
     if (manager->proxy() != transfer->proxy)
         manager->setProxy(transfer->proxy);
 
@@ -180,12 +188,10 @@ void HttpWorker::Private::start(const std::shared_ptr<HttpTransfer> &transfer)
     for (const auto &[name, value] : std::as_const(transfer->requestHeaders))
         request.setRawHeader(name, value);
     request.setRawHeader("User-Agent", HttpFetcher::kUserAgent);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         transfer->usingCache ? QNetworkRequest::PreferNetwork : QNetworkRequest::AlwaysNetwork);
-    // What may not come from the cache is not written to it either: feeds are
-    // validated by their own conditional GET, and with an entry for the URL Qt
-    // reports a later error status as the entry's 200.
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, transfer->usingCache);
+    // What may not come from the cache is not written to it either: with an
+    // entry for the URL Qt reports a later error status as the entry's 200.
+    if (!transfer->usingCache)
+        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     // Asking for the encodings ourselves keeps Qt from inflating the body: take() does.
@@ -332,6 +338,8 @@ void HttpWorker::Private::stop()
         reply->abort();
     delete manager;
     manager = nullptr;
+    delete cachingManager;
+    cachingManager = nullptr;
 }
 
 HttpWorker &HttpWorker::shared()

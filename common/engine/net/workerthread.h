@@ -49,9 +49,10 @@ private:
     bool m_finished = false;
 };
 
-// One thread with its own event loop, owning the network access manager and
-// its disk cache (created on first use). Transfers in progress when the
-// application object goes away are aborted, and later ones fail at once.
+// One thread with its own event loop, owning two network access managers,
+// one of them with a disk cache (each created on first use). Transfers in
+// progress when the application object goes away are aborted, and later ones
+// fail at once.
 class HttpWorker
 {
 public:

@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -244,19 +245,31 @@ void DatasourceManager::runRound()
     if (last > 0 && currentDate() - last > 3600.0)
         resetRunFlags(datasources);
 
-    std::stable_sort(datasources.begin(), datasources.end(), [](Datasource *a, Datasource *b) {
-        const bool aVisible = a->currentlyVisible();
-        const bool bVisible = b->currentlyVisible();
-        if (aVisible != bVisible)
-            return aVisible;
-        const OptionalDate aDate = a->lastUpdateDate();
-        const OptionalDate bDate = b->lastUpdateDate();
-        if (!aDate || !bDate)
-            return !aDate && bDate;
-        return *aDate < *bDate;
+    // Visible subscriptions first, then the least recently updated (never
+    // updated before any). The keys are read once per subscription, not once
+    // per comparison: a round runs every tick over every subscription.
+    struct Due
+    {
+        bool visible;
+        OptionalDate lastUpdate;
+        Datasource *datasource;
+    };
+    std::vector<Due> order;
+    order.reserve(size_t(datasources.size()));
+    for (Datasource *datasource : std::as_const(datasources))
+        order.push_back({datasource->currentlyVisible(), datasource->lastUpdateDate(), datasource});
+    std::stable_sort(order.begin(), order.end(), [](const Due &a, const Due &b) {
+        if (a.visible != b.visible)
+            return a.visible;
+        if (!a.lastUpdate || !b.lastUpdate)
+            return !a.lastUpdate && b.lastUpdate;
+        return *a.lastUpdate < *b.lastUpdate;
     });
-    for (Datasource *datasource : std::as_const(datasources)) {
-        if (datasource->enabled() && !datasource->updateData())
+    for (const Due &due : order) {
+        // A full pool takes no more this round; the rest stay due.
+        if (m_pool && !m_pool->hasFreeSlot())
+            break;
+        if (due.datasource->enabled() && !due.datasource->updateData())
             break;
     }
 }
