@@ -12,7 +12,9 @@
 #include "store/dataitem.h"
 #include "store/query.h"
 
+#include "quietengine.h"
 #include "spinuntil.h"
+#include "testfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -50,12 +52,7 @@ protected:
         ASSERT_TRUE(m_store.isValid() && m_cloud.isValid());
         Settings::shared().setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
         Settings::shared().setValue(QStringLiteral("CloudContainerPath"), m_cloud.path());
-        DatasourceManager::Options options;
-        options.storeDirectory = m_store.path();
-        options.startTimer = false;
-        options.fetches = false;
-        options.commitDelaySeconds = 0.05;
-        manager = std::make_unique<DatasourceManager>(options);
+        manager = std::make_unique<DatasourceManager>(test::quietEngine(m_store.path(), 0.05));
         settle();
     }
 
@@ -134,10 +131,7 @@ protected:
 
     void plant(const QString &name, const QByteArray &bytes)
     {
-        QDir().mkpath(changeDbDir());
-        QFile file(QDir(changeDbDir()).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        test::writeFile(QDir(changeDbDir()).filePath(name), bytes);
     }
 
     QStringList ownSnapshots() const
@@ -352,11 +346,7 @@ TEST_F(ChangeDbTest, ALateItemTakesItsStateOnceSavedAndUnreadableSnapshotsAreRet
     }
     handler->setEnabled(true);
     ASSERT_TRUE(test::spinUntil([&] { return handler->status().filesApplied == 1; }));
-    {
-        QFile file(big);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(snapshotOf({{retried, 9, true}}));
-    }
+    test::writeFile(big, snapshotOf({{retried, 9, true}}));
     ASSERT_TRUE(test::spinUntil([&] { return stateOf(retried)->read; })) << "the unreadable snapshot was not retried";
 
     const qint64 again = addItems({QStringLiteral("arrives later")})[0];
