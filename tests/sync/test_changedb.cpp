@@ -129,10 +129,7 @@ protected:
 
     QString changeDbDir() const { return QDir(m_cloud.path()).filePath(QStringLiteral("changedb")); }
 
-    void plant(const QString &name, const QByteArray &bytes)
-    {
-        test::writeFile(QDir(changeDbDir()).filePath(name), bytes);
-    }
+    void plant(const QString &name, const QByteArray &bytes) { test::writeFile(QDir(changeDbDir()).filePath(name), bytes); }
 
     QStringList ownSnapshots() const
     {
@@ -306,10 +303,8 @@ TEST_F(ChangeDbTest, WritesOnlyAfterARealChangeAndNeverAppliesItsOwnSnapshots)
     // The earlier snapshot is past its lifetime (0 s here) and goes.
     ASSERT_TRUE(test::spinUntil([&] { return !ownSnapshots().contains(first); }));
     ASSERT_EQ(ownSnapshots().size(), 1);
-    const QString latest = QDir(changeDbDir()).filePath(ownSnapshots()[0]);
-    QFile latestFile(latest);
-    ASSERT_TRUE(latestFile.open(QIODevice::ReadOnly));
-    const std::vector<ReadStateRecord> records = changedb::readRecords(latestFile.readAll());
+    const std::vector<ReadStateRecord> records =
+        changedb::readRecords(test::readFile(QDir(changeDbDir()).filePath(ownSnapshots()[0])));
     ASSERT_EQ(records.size(), 2u);
     const auto readOne = std::find_if(records.begin(), records.end(), [&](const ReadStateRecord &r) { return r.itemHash == h[0]; });
     ASSERT_NE(readOne, records.end());
