@@ -5,6 +5,7 @@
 #include "base/settings.h"
 
 #include "logcapture.h"
+#include "testfiles.h"
 #include "spinuntil.h"
 
 #include <QDir>
@@ -57,19 +58,8 @@ protected:
         return *m_store;
     }
 
-    void plant(const QString &name, const KeyValueDictionary &dictionary)
-    {
-        QFile file(QDir(m_dir).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(writeKeyValueFile(dictionary));
-    }
-
-    void plantBytes(const QString &name, const QByteArray &bytes)
-    {
-        QFile file(QDir(m_dir).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    void plantBytes(const QString &name, const QByteArray &bytes) { test::writeFile(QDir(m_dir).filePath(name), bytes); }
+    void plant(const QString &name, const KeyValueDictionary &dictionary) { plantBytes(name, writeKeyValueFile(dictionary)); }
 
     QStringList ownFiles() const
     {
@@ -164,10 +154,9 @@ TEST_F(KeyValueStoreTest, WritesTheWholeDictionaryAndRemovesItsOwnOldFiles)
 
 TEST_F(KeyValueStoreTest, UnreachableFolderFailsAndLogsEachTime)
 {
-    QFile blocker(QDir(m_root.path()).filePath(QStringLiteral("plain-file")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    Settings::shared().setValue(QStringLiteral("CloudContainerPath"), blocker.fileName());
+    const QString blocker = QDir(m_root.path()).filePath(QStringLiteral("plain-file"));
+    test::writeFile(blocker, {});
+    Settings::shared().setValue(QStringLiteral("CloudContainerPath"), blocker);
     EXPECT_FALSE(store().synchronize());
     EXPECT_FALSE(store().synchronize());
     EXPECT_FALSE(store().status().reachable);
