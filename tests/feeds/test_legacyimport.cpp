@@ -1,4 +1,6 @@
 #include "keyedarchivebuilder.h"
+#include "logcapture.h"
+#include "testfiles.h"
 
 #include "feeds/refresh/datasourcemanager.h"
 #include "feeds/subscriptions/subscriptionlist.h"
@@ -6,7 +8,6 @@
 #include "feeds/legacy/legacyimport.h"
 
 #include "base/clock.h"
-#include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/stringhash.h"
@@ -27,7 +28,7 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
+#include <optional>
 
 using namespace corvane;
 using namespace Qt::StringLiterals;
@@ -224,15 +225,6 @@ TEST(KeyedArchiveReader, EveryTruncationAndRandomDamageOfARealArchiveIsHandled)
 // ---------------------------------------------------------------------------
 // The import, run by a datasource manager at start
 
-std::mutex g_logMutex;
-QStringList g_log;
-
-void captureLog(const QString &line)
-{
-    std::lock_guard lock(g_logMutex);
-    g_log.append(line);
-}
-
 const QString kA = u"http://alpha.example/rss"_s;
 const QString kB = u"http://beta.example/rss"_s;
 const QString kC = u"http://gamma.example/rss"_s;
@@ -262,15 +254,14 @@ protected:
         for (const QString &name : caches.entryList(QDir::Files))
             caches.remove(name);
         DatasourceManager::legacyImport() = importLegacyDatastore;
-        clearLog();
-        setLogSink(captureLog);
+        m_log.emplace();
     }
 
     void TearDown() override
     {
         manager.reset();
         Clock::sharedClock().flush();
-        setLogSink(nullptr);
+        m_log.reset();
     }
 
     // A start of the engine over this test's store, waiting for its first work.
@@ -320,19 +311,11 @@ protected:
             Query{Entity::Keyword, Predicate(), {{u"position"_s, true}}});
     }
 
-    static void clearLog()
-    {
-        std::lock_guard lock(g_logMutex);
-        g_log.clear();
-    }
-
-    static bool logged(const QString &needle)
-    {
-        std::lock_guard lock(g_logMutex);
-        return std::any_of(g_log.cbegin(), g_log.cend(), [&](const QString &line) { return line.contains(needle); });
-    }
+    void clearLog() { m_log->clear(); }
+    bool logged(const QString &needle) const { return m_log->contains(needle); }
 
     std::unique_ptr<DatasourceManager> manager;
+    std::optional<test::LogCapture> m_log;
 
 private:
     QTemporaryDir m_store;
@@ -492,10 +475,7 @@ TEST_F(LegacyImport, DamagedItemFilesAndOddSettingsAreSkippedWithALogLine)
     KeyedArchiveBuilder valid;
     valid.setRoot(valid.array({valid.legacyItem({{u"title"_s, u"x"_s}}, false, false, false, false)}));
     const QByteArray whole = valid.binary();
-    QFile cut(itemFile(u"cut"_s));
-    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-    cut.write(whole.left(whole.size() - 5));
-    cut.close();
+    test::writeFile(itemFile(u"cut"_s), whole.left(whole.size() - 5));
 
     KeyedArchiveBuilder loop;
     const auto slot = loop.reserve();

@@ -3,6 +3,7 @@
 
 #include "feeds/subscriptions/opmlhandler.h"
 #include "xmlwriter.h"
+#include "testfiles.h"
 
 #include "store/category.h"
 
@@ -15,18 +16,8 @@ using namespace corvane;
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
+using corvane::test::readFile;
+using corvane::test::writeFile;
 
 class Opml : public corvane::test::RefreshFixture
 {

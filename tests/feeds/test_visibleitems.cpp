@@ -1,5 +1,7 @@
 #include "feeds/visibleitems.h"
 
+#include "storefixture.h"
+
 #include "store/category.h"
 #include "store/context.h"
 #include "store/dataitem.h"
@@ -45,9 +47,7 @@ protected:
         options.directory = m_dir.path();
         m_stores = std::make_unique<StoreManager>(options);
         m_main = m_stores->contextMain();
-        m_source = m_main->insert<RSSDatasource>();
-        m_source->setUrl(QStringLiteral("http://a.org/rss"));
-        m_source->setEnabled(true);
+        m_source = test::addSource(m_main);
     }
     void TearDown() override { Settings::shared().removeValue(QStringLiteral("receiveTimeStamp")); }
 
@@ -135,8 +135,7 @@ TEST_F(VisibleItemsTest, TrimmingDeletesByAgeOnlyAndKeepsStars)
 
 TEST_F(VisibleItemsTest, BadgeCountsUnreadVisibleItemsOfEnabledSubscriptions)
 {
-    auto *disabled = m_main->insert<RSSDatasource>();
-    disabled->setUrl(QStringLiteral("http://b.org/rss"));
+    RSSDatasource *disabled = test::addSource(m_main, QStringLiteral("http://b.org/rss"));
     disabled->setEnabled(false);
     addItem(disabled, 60);
     addItem(m_source, 60);
@@ -223,8 +222,7 @@ TEST_F(VisibleItemsTest, AgreesWithTheRuleOnTheFetchOnMixedStores)
         const qint32 limits[] = {0, 1, 2, 0, 5, 1, 0};
         const qint32 ageLimits[] = {0, 1, 3, 1, 0, 4, 2};
         for (int s = 0; s < 7; ++s) {
-            auto *source = m_main->insert<RSSDatasource>();
-            source->setUrl(QStringLiteral("http://s%1.org/rss").arg(s));
+            RSSDatasource *source = test::addSource(m_main, QStringLiteral("http://s%1.org/rss").arg(s));
             source->setEnabled(s != 6);
             source->setLimit(limits[s]);
             source->setAgeLimit(ageLimits[s]);

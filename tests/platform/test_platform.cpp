@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "spinuntil.h"
+#include "testfiles.h"
 
 #include <atomic>
 #include <thread>
@@ -29,13 +30,7 @@ using namespace corvane;
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    file.write(contents);
-}
+using corvane::test::writeFile;
 
 // A fake /sys/class/power_supply: one folder per supply with its attribute files.
 class PowerSupplies : public ::testing::Test
@@ -56,44 +51,37 @@ protected:
 
 } // namespace
 
-TEST_F(PowerSupplies, BatteryWithMainsOfflineIsBatteryPower)
+TEST_F(PowerSupplies, OnlyAPresentSystemBatteryWithoutOnlineExternalPowerIsBatteryPower)
 {
-    supply(QStringLiteral("AC"), "Mains", {{"online", "0"}});
-    supply(QStringLiteral("BAT0"), "Battery", {{"present", "1"}, {"status", "Discharging"}});
-    EXPECT_TRUE(platform::onBatteryPower());
-    supply(QStringLiteral("AC"), "Mains", {{"online", "1"}});
-    EXPECT_FALSE(platform::onBatteryPower());
-}
-
-TEST_F(PowerSupplies, NoSystemBatteryMeansMains)
-{
-    EXPECT_FALSE(platform::onBatteryPower()); // nothing listed at all
-    supply(QStringLiteral("AC"), "Mains", {{"online", "0"}});
-    EXPECT_FALSE(platform::onBatteryPower());
-    // The battery of a wireless mouse does not power the machine.
-    supply(QStringLiteral("hidpp_battery_0"), "Battery", {{"scope", "Device"}, {"present", "1"}});
-    EXPECT_FALSE(platform::onBatteryPower());
-    // An empty battery bay neither.
-    supply(QStringLiteral("BAT1"), "Battery", {{"present", "0"}});
-    EXPECT_FALSE(platform::onBatteryPower());
-    supply(QStringLiteral("BAT0"), "Battery", {});
-    EXPECT_TRUE(platform::onBatteryPower());
-}
-
-TEST_F(PowerSupplies, OnlineUsbChargerCountsAsExternalPower)
-{
-    supply(QStringLiteral("BAT0"), "Battery", {{"present", "1"}});
-    supply(QStringLiteral("ucsi-source-psy-USBC000:001"), "USB", {{"online", "0"}});
-    EXPECT_TRUE(platform::onBatteryPower());
-    supply(QStringLiteral("ucsi-source-psy-USBC000:001"), "USB", {{"online", "1"}});
-    EXPECT_FALSE(platform::onBatteryPower());
-}
-
-TEST(PowerSupplyDirectory, MissingDirectoryReadsAsMains)
-{
+    EXPECT_FALSE(platform::onBatteryPower()) << "nothing listed at all";
+    // Each step changes or adds one supply; the answer is for all of them so far.
+    const struct
+    {
+        const char *name;
+        QString supply;
+        QByteArray type;
+        QList<QPair<const char *, QByteArray>> attributes;
+        bool onBattery;
+    } steps[] = {
+        {"mains offline alone", QStringLiteral("AC"), "Mains", {{"online", "0"}}, false},
+        {"a wireless mouse's battery", QStringLiteral("hidpp_battery_0"), "Battery",
+         {{"scope", "Device"}, {"present", "1"}}, false},
+        {"an empty battery bay", QStringLiteral("BAT1"), "Battery", {{"present", "0"}}, false},
+        {"a system battery without a present file", QStringLiteral("BAT0"), "Battery", {}, true},
+        {"the battery said present", QStringLiteral("BAT0"), "Battery",
+         {{"present", "1"}, {"status", "Discharging"}}, true},
+        {"mains back online", QStringLiteral("AC"), "Mains", {{"online", "1"}}, false},
+        {"mains offline again", QStringLiteral("AC"), "Mains", {{"online", "0"}}, true},
+        {"an offline USB charger", QStringLiteral("ucsi-source-psy-USBC000:001"), "USB", {{"online", "0"}}, true},
+        {"an online USB charger", QStringLiteral("ucsi-source-psy-USBC000:001"), "USB", {{"online", "1"}}, false},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.name);
+        supply(step.supply, step.type, step.attributes);
+        EXPECT_EQ(platform::onBatteryPower(), step.onBattery);
+    }
     platform::setPowerSupplyDirectory(QStringLiteral("/nonexistent/power_supply"));
-    EXPECT_FALSE(platform::onBatteryPower());
-    platform::setPowerSupplyDirectory(QString());
+    EXPECT_FALSE(platform::onBatteryPower()) << "a missing folder reads as mains";
 }
 
 namespace {

@@ -19,6 +19,7 @@
 
 #include "spinuntil.h"
 #include "storefixture.h"
+#include "testfiles.h"
 
 #include <sqlite3.h>
 
@@ -28,6 +29,8 @@
 using namespace corvane;
 using corvane::test::addItem;
 using corvane::test::addSource;
+using corvane::test::readFile;
+using corvane::test::writeFile;
 
 namespace {
 
@@ -301,11 +304,10 @@ TEST_F(StoreManagerTest, ElevenDailyBackupsAreCutBackToTen)
     auto stores = open();
     const QDate first(2026, 1, 1);
     for (int day = 0; day < 11; ++day) {
-        for (const char *extension : {".xml", ".db", ".db-wal"}) {
-            QFile file(QDir(m_dir.path()).filePath(QStringLiteral("Corvane-v3.") + StoreManager::dateStringForDay(first.addDays(day))
-                                                   + QLatin1String(extension)));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        }
+        for (const char *extension : {".xml", ".db", ".db-wal"})
+            writeFile(QDir(m_dir.path()).filePath(QStringLiteral("Corvane-v3.") + StoreManager::dateStringForDay(first.addDays(day))
+                                                  + QLatin1String(extension)),
+                      {});
     }
     stores->purgeOldOpmlBackups();
     EXPECT_EQ(stores->opmlBackups().size(), 10);
@@ -349,24 +351,14 @@ TEST_F(StoreManagerTest, SnapshotKeepsSubscriptionsButNoItems)
 TEST_F(StoreManagerTest, ACorruptStoreIsMovedAsideAndNothingElseIsTouched)
 {
     const QDir dir(m_dir.path());
-    {
-        QFile store(dir.filePath(ObjectStore::kStoreFileName));
-        ASSERT_TRUE(store.open(QIODevice::WriteOnly));
-        store.write(QByteArray(8192, 'x'));
-        QFile other(dir.filePath(QStringLiteral("Corvane-v3.2026-01-01.xml")));
-        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-        other.write("<opml/>");
-    }
+    writeFile(dir.filePath(ObjectStore::kStoreFileName), QByteArray(8192, 'x'));
+    writeFile(dir.filePath(QStringLiteral("Corvane-v3.2026-01-01.xml")), "<opml/>");
     auto stores = open();
     ASSERT_TRUE(stores->isOpen());
     const QString aside = stores->store().movedAsidePath();
     ASSERT_FALSE(aside.isEmpty());
-    QFile moved(aside);
-    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(moved.readAll(), QByteArray(8192, 'x'));
-    QFile other(dir.filePath(QStringLiteral("Corvane-v3.2026-01-01.xml")));
-    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
-    EXPECT_EQ(other.readAll(), QByteArray("<opml/>"));
+    EXPECT_EQ(readFile(aside), QByteArray(8192, 'x'));
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("Corvane-v3.2026-01-01.xml"))), QByteArray("<opml/>"));
     EXPECT_EQ(stores->contextMain()->count(Query{Entity::Datasource}), 0);
 }
 

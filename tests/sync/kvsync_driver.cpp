@@ -18,6 +18,8 @@
 #include "store/keyword.h"
 #include "store/storemanager.h"
 
+#include "quietengine.h"
+
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -205,11 +207,7 @@ int main(int argc, char **argv)
     settings.setValue(QStringLiteral("CloudKeyValueScanTicks"), 4);
     settings.setValue(QStringLiteral("CloudRetrySeconds"), 0.5);
 
-    DatasourceManager::Options options;
-    options.startTimer = false;
-    options.fetches = false;
-    options.commitDelaySeconds = 0.1;
-    DatasourceManager manager(options);
+    DatasourceManager manager(test::quietEngine({}, 0.1));
     if (!manager.isOpen()) {
         std::fprintf(stderr, "%s\n", qPrintable(manager.openErrorText()));
         return 1;

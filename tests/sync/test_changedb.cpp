@@ -12,7 +12,9 @@
 #include "store/dataitem.h"
 #include "store/query.h"
 
+#include "quietengine.h"
 #include "spinuntil.h"
+#include "testfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -50,12 +52,7 @@ protected:
         ASSERT_TRUE(m_store.isValid() && m_cloud.isValid());
         Settings::shared().setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
         Settings::shared().setValue(QStringLiteral("CloudContainerPath"), m_cloud.path());
-        DatasourceManager::Options options;
-        options.storeDirectory = m_store.path();
-        options.startTimer = false;
-        options.fetches = false;
-        options.commitDelaySeconds = 0.05;
-        manager = std::make_unique<DatasourceManager>(options);
+        manager = std::make_unique<DatasourceManager>(test::quietEngine(m_store.path(), 0.05));
         settle();
     }
 
@@ -132,13 +129,7 @@ protected:
 
     QString changeDbDir() const { return QDir(m_cloud.path()).filePath(QStringLiteral("changedb")); }
 
-    void plant(const QString &name, const QByteArray &bytes)
-    {
-        QDir().mkpath(changeDbDir());
-        QFile file(QDir(changeDbDir()).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    void plant(const QString &name, const QByteArray &bytes) { test::writeFile(QDir(changeDbDir()).filePath(name), bytes); }
 
     QStringList ownSnapshots() const
     {
@@ -312,10 +303,8 @@ TEST_F(ChangeDbTest, WritesOnlyAfterARealChangeAndNeverAppliesItsOwnSnapshots)
     // The earlier snapshot is past its lifetime (0 s here) and goes.
     ASSERT_TRUE(test::spinUntil([&] { return !ownSnapshots().contains(first); }));
     ASSERT_EQ(ownSnapshots().size(), 1);
-    const QString latest = QDir(changeDbDir()).filePath(ownSnapshots()[0]);
-    QFile latestFile(latest);
-    ASSERT_TRUE(latestFile.open(QIODevice::ReadOnly));
-    const std::vector<ReadStateRecord> records = changedb::readRecords(latestFile.readAll());
+    const std::vector<ReadStateRecord> records =
+        changedb::readRecords(test::readFile(QDir(changeDbDir()).filePath(ownSnapshots()[0])));
     ASSERT_EQ(records.size(), 2u);
     const auto readOne = std::find_if(records.begin(), records.end(), [&](const ReadStateRecord &r) { return r.itemHash == h[0]; });
     ASSERT_NE(readOne, records.end());
@@ -352,11 +341,7 @@ TEST_F(ChangeDbTest, ALateItemTakesItsStateOnceSavedAndUnreadableSnapshotsAreRet
     }
     handler->setEnabled(true);
     ASSERT_TRUE(test::spinUntil([&] { return handler->status().filesApplied == 1; }));
-    {
-        QFile file(big);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(snapshotOf({{retried, 9, true}}));
-    }
+    test::writeFile(big, snapshotOf({{retried, 9, true}}));
     ASSERT_TRUE(test::spinUntil([&] { return stateOf(retried)->read; })) << "the unreadable snapshot was not retried";
 
     const qint64 again = addItems({QStringLiteral("arrives later")})[0];

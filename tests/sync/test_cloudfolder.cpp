@@ -2,6 +2,8 @@
 
 #include "base/settings.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -25,13 +27,6 @@ protected:
     }
     void TearDown() override { Settings::shared().removeValue(QStringLiteral("CloudContainerPath")); }
 
-    static void plant(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-
     QTemporaryDir m_root;
 };
 
@@ -47,7 +42,7 @@ TEST_F(CloudFolderTest, WritesWholeFilesAndListsOnlyWhatReadersMayTake)
     // Files the sync engines and other programs leave behind are not ours to read.
     for (const char *name : {".hidden", ".syncthing.machine--2.tmp", "machine--3.sync-conflict-20260101-120000-ABC",
                              "machine--4 (conflicted copy 2026-01-01)", "machine--5.part", "machine--6~"})
-        plant(QDir(*dir).filePath(QLatin1String(name)), "junk");
+        corvane::test::writeFile(QDir(*dir).filePath(QLatin1String(name)), "junk");
     ASSERT_EQ(::symlink("/etc/passwd", QFile::encodeName(QDir(*dir).filePath(QStringLiteral("machine--link"))).constData()), 0);
     QDir(*dir).mkdir(QStringLiteral("machine--dir"));
 
@@ -83,7 +78,7 @@ TEST_F(CloudFolderTest, RefusesOversizedFilesAndReportsAnUnreachableContainer)
 
     // A container path that is a plain file cannot hold folders.
     const QString plain = QDir(m_root.path()).filePath(QStringLiteral("plain"));
-    plant(plain, "x");
+    corvane::test::writeFile(plain, "x");
     Settings::shared().setValue(QStringLiteral("CloudContainerPath"), plain);
     EXPECT_FALSE(folder.directory());
     EXPECT_TRUE(folder.files().isEmpty());

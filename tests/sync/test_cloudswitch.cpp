@@ -12,6 +12,7 @@
 #include "base/settings.h"
 #include "store/storemanager.h"
 
+#include "quietengine.h"
 #include "spinuntil.h"
 
 #include <QDate>
@@ -32,11 +33,7 @@ TEST(CloudSyncSwitch, FollowsTheSettingAndTakesASnapshotBeforeTheFirstMerge)
     settings.setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
     settings.setValue(QStringLiteral("CloudContainerPath"), cloud.path());
     settings.setValue(QStringLiteral("iCloudEnabled"), false);
-    DatasourceManager::Options options;
-    options.storeDirectory = store.path();
-    options.startTimer = false;
-    options.fetches = false;
-    DatasourceManager manager(options);
+    DatasourceManager manager(test::quietEngine(store.path()));
     manager.stores().queue().drain();
     ASSERT_EQ(DatasourceManager::existingInstance(), &manager);
 

@@ -5,6 +5,7 @@
 #include "base/settings.h"
 #include "store/storemanager.h"
 
+#include "quietengine.h"
 #include "spinuntil.h"
 
 #include <QDate>
@@ -21,11 +22,7 @@ TEST(CloudSyncStartUp, TheFirstMergeEndsTheBlockingAfterASnapshotWhenTheCloudHol
 {
     QTemporaryDir store;
     Settings::shared().setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
-    DatasourceManager::Options options;
-    options.storeDirectory = store.path();
-    options.startTimer = false;
-    options.fetches = false;
-    DatasourceManager manager(options);
+    DatasourceManager manager(test::quietEngine(store.path()));
     const QString snapshot = manager.stores().snapshotPathForDay(QDate::currentDate());
     QFile::remove(snapshot);
 

@@ -1,5 +1,7 @@
 #include "sync/keyvaluefile.h"
 
+#include "testfiles.h"
+
 #include <QDateTime>
 #include <QFile>
 
@@ -136,9 +138,8 @@ TEST(KeyValueFile, SkipsBadRecordsAndKeepsTheRest)
 // published format, not only what libplist writes.
 TEST(KeyValueFile, ReadsFilesOfOtherWriters)
 {
-    QFile file(QStringLiteral(CORVANE_SYNC_TEST_DATA "/keyvalue-written-elsewhere.bplist"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const KeyValueFileContent content = readKeyValueFile(file.readAll());
+    const KeyValueFileContent content =
+        readKeyValueFile(corvane::test::readFile(QStringLiteral(CORVANE_SYNC_TEST_DATA "/keyvalue-written-elsewhere.bplist")));
     ASSERT_TRUE(content.ok()) << qPrintable(content.error);
     EXPECT_EQ(content.dictionary.size(), 7);
     const KeyValueRecord item = content.dictionary.value(QStringLiteral("DataItem.-4611686018427387904"));

@@ -15,7 +15,9 @@
 #include "store/keyword.h"
 #include "store/storemanager.h"
 
+#include "quietengine.h"
 #include "spinuntil.h"
+#include "testfiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -55,12 +57,7 @@ protected:
     {
         ASSERT_TRUE(m_storeDir.isValid());
         Settings::shared().setValue(QStringLiteral("CloudContainerPath"), g_cloud->path());
-        DatasourceManager::Options options;
-        options.storeDirectory = m_storeDir.path();
-        options.startTimer = false;
-        options.fetches = false;
-        options.commitDelaySeconds = 0.02;
-        m_manager = std::make_unique<DatasourceManager>(options);
+        m_manager = std::make_unique<DatasourceManager>(test::quietEngine(m_storeDir.path(), 0.02));
         ASSERT_TRUE(m_manager->isOpen());
         m_manager->stores().queue().drain();
         dispatch::global().sync([this] { m_handler = KeyValueHandler::shared(); });
@@ -101,12 +98,8 @@ protected:
     // A file of another machine, read at the next scan.
     void plantRemote(const KeyValueDictionary &dictionary)
     {
-        const QString dir = QDir(g_cloud->path()).filePath(QStringLiteral("keyvalue"));
-        QDir().mkpath(dir);
-        QFile file(QDir(dir).filePath(QStringLiteral("REMOTE--") + uuid()));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(writeKeyValueFile(dictionary));
-        file.close();
+        test::writeFile(QDir(g_cloud->path()).filePath(QStringLiteral("keyvalue/REMOTE--") + uuid()),
+                        writeKeyValueFile(dictionary));
         const int applied = store().status().filesApplied;
         store().updateQuery();
         ASSERT_TRUE(spinUntil([&] { return store().status().filesApplied > applied; }));

@@ -1,10 +1,11 @@
 #include "sync/keyvaluefile.h"
 #include "sync/keyvaluestore.h"
 
-#include "base/log.h"
 #include "base/machineidentity.h"
 #include "base/settings.h"
 
+#include "logcapture.h"
+#include "testfiles.h"
 #include "spinuntil.h"
 
 #include <QDir>
@@ -13,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <utime.h>
 
 using namespace corvane;
@@ -21,15 +21,6 @@ using namespace corvane::sync;
 using corvane::test::spinUntil;
 
 namespace {
-
-std::mutex g_logLock;
-QStringList g_log;
-
-void captureLog(const QString &line)
-{
-    std::lock_guard lock(g_logLock);
-    g_log.append(line);
-}
 
 KeyValueRecord stamped(qint64 clock, const QString &name = {})
 {
@@ -48,16 +39,10 @@ protected:
         Settings::shared().setValue(QStringLiteral("CloudContainerPath"), m_root.path());
         m_dir = QDir(m_root.path()).filePath(QStringLiteral("keyvalue"));
         QDir().mkpath(m_dir);
-        {
-            std::lock_guard lock(g_logLock);
-            g_log.clear();
-        }
-        setLogSink(captureLog);
     }
     void TearDown() override
     {
         m_store.reset();
-        setLogSink(nullptr);
         Settings::shared().removeValue(QStringLiteral("CloudContainerPath"));
     }
 
@@ -73,19 +58,8 @@ protected:
         return *m_store;
     }
 
-    void plant(const QString &name, const KeyValueDictionary &dictionary)
-    {
-        QFile file(QDir(m_dir).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(writeKeyValueFile(dictionary));
-    }
-
-    void plantBytes(const QString &name, const QByteArray &bytes)
-    {
-        QFile file(QDir(m_dir).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    void plantBytes(const QString &name, const QByteArray &bytes) { test::writeFile(QDir(m_dir).filePath(name), bytes); }
+    void plant(const QString &name, const KeyValueDictionary &dictionary) { plantBytes(name, writeKeyValueFile(dictionary)); }
 
     QStringList ownFiles() const
     {
@@ -95,6 +69,7 @@ protected:
 
     std::optional<KeyValueRecord> held(const QString &key) { return store().dictionaryForKey(key); }
 
+    test::LogCapture m_log;
     QTemporaryDir m_root;
     QString m_dir;
     std::unique_ptr<KeyValueStore> m_store;
@@ -142,8 +117,7 @@ TEST_F(KeyValueStoreTest, ReadsAFileOnceAndGoesOnPastBadFiles)
     EXPECT_EQ(record::clock(*held(QStringLiteral("k"))), 3);
     EXPECT_EQ(store().status().filesSeen, 3);
     EXPECT_EQ(store().status().filesApplied, 1);
-    std::lock_guard lock(g_logLock);
-    EXPECT_EQ(g_log.filter(QStringLiteral("skipped")).size(), 2) << qPrintable(g_log.join(u'\n'));
+    EXPECT_EQ(m_log.lines().filter(QStringLiteral("skipped")).size(), 2) << qPrintable(m_log.lines().join(u'\n'));
 }
 
 TEST_F(KeyValueStoreTest, WritesTheWholeDictionaryAndRemovesItsOwnOldFiles)
@@ -180,13 +154,11 @@ TEST_F(KeyValueStoreTest, WritesTheWholeDictionaryAndRemovesItsOwnOldFiles)
 
 TEST_F(KeyValueStoreTest, UnreachableFolderFailsAndLogsEachTime)
 {
-    QFile blocker(QDir(m_root.path()).filePath(QStringLiteral("plain-file")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    Settings::shared().setValue(QStringLiteral("CloudContainerPath"), blocker.fileName());
+    const QString blocker = QDir(m_root.path()).filePath(QStringLiteral("plain-file"));
+    test::writeFile(blocker, {});
+    Settings::shared().setValue(QStringLiteral("CloudContainerPath"), blocker);
     EXPECT_FALSE(store().synchronize());
     EXPECT_FALSE(store().synchronize());
     EXPECT_FALSE(store().status().reachable);
-    std::lock_guard lock(g_logLock);
-    EXPECT_EQ(g_log.count(QStringLiteral("can't reach key-value store")), 2);
+    EXPECT_EQ(m_log.lines().count(QStringLiteral("can't reach key-value store")), 2);
 }

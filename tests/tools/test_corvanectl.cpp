@@ -1,5 +1,6 @@
 // corvanectl as a new user would use it, against feeds served from 127.0.0.1.
 #include "httptestserver.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -145,20 +146,16 @@ TEST_F(Corvanectl, AFreshHomeGetsTheFirstRunSubscriptionsOnce)
 
 TEST_F(Corvanectl, AStoreThatCannotBeOpenedIsOneLineAndExitOneWithNothingChanged)
 {
-    QFile blocker(home.filePath(QStringLiteral("data")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.write("not a folder");
-    blocker.close();
+    const QString blocker = home.filePath(QStringLiteral("data"));
+    corvane::test::writeFile(blocker, "not a folder");
 
     for (const QString &command : {QStringLiteral("list-feeds"), QStringLiteral("refresh")}) {
         SCOPED_TRACE(command.toStdString());
         const Outcome result = run({QStringLiteral("--no-default-feeds"), command});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, "corvanectl: cannot open the store at " + home.filePath(QStringLiteral("data")).toUtf8()
-                                  + ": it is not a folder\n");
+        EXPECT_EQ(result.err, "corvanectl: cannot open the store at " + blocker.toUtf8() + ": it is not a folder\n");
     }
-    ASSERT_TRUE(blocker.open(QIODevice::ReadOnly));
-    EXPECT_EQ(blocker.readAll(), QByteArray("not a folder"));
+    EXPECT_EQ(corvane::test::readFile(blocker), QByteArray("not a folder"));
 }
 
 // The command-line tool decodes icons through the codec module, loaded on
@@ -202,14 +199,11 @@ TEST_F(Corvanectl, OnlyWebAndTwitterAddressesAreSubscribedFromTheCommandLineAndO
     }
 
     const QString opml = home.filePath(QStringLiteral("list.opml"));
-    QFile file(opml);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("<?xml version=\"1.0\"?><opml version=\"1.0\"><body>"
-               "<outline text=\"Local\" type=\"rss\" xmlUrl=\"file:///etc/passwd\"/>"
-               "<outline text=\"Script\" type=\"rss\" xmlUrl=\"javascript:alert(1)\"/>"
-               "<outline text=\"Web\" type=\"rss\" xmlUrl=\"http://web.example/rss\"/>"
-               "</body></opml>");
-    file.close();
+    corvane::test::writeFile(opml, "<?xml version=\"1.0\"?><opml version=\"1.0\"><body>"
+                          "<outline text=\"Local\" type=\"rss\" xmlUrl=\"file:///etc/passwd\"/>"
+                          "<outline text=\"Script\" type=\"rss\" xmlUrl=\"javascript:alert(1)\"/>"
+                          "<outline text=\"Web\" type=\"rss\" xmlUrl=\"http://web.example/rss\"/>"
+                          "</body></opml>");
     const Outcome imported = run({QStringLiteral("import-opml"), opml});
     EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
 

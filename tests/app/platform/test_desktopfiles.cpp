@@ -2,6 +2,8 @@
 #include "platform/desktopentry.h"
 #include "platform/schemehandler.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -38,11 +40,7 @@ protected:
 
     void writeDesktopFile(const QString &relative, const QByteArray &text) const
     {
-        const QString file = path(relative);
-        QDir().mkpath(QFileInfo(file).absolutePath());
-        QFile out(file);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(text);
+        corvane::test::writeFile(path(relative), text);
     }
 
     QTemporaryDir m_root;

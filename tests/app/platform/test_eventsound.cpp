@@ -1,5 +1,7 @@
 #include "platform/eventsound.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -30,11 +32,7 @@ public:
     }
     void addFile(const QString &relative, const QByteArray &content = "x")
     {
-        const QString file = m_dir.filePath(relative);
-        QDir().mkpath(QFileInfo(file).path());
-        QFile out(file);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(content);
+        corvane::test::writeFile(m_dir.filePath(relative), content);
     }
 
 private:

@@ -17,6 +17,7 @@
 #include "store/context.h"
 #include "store/datasource.h"
 #include "store/keywordhelper.h"
+#include "quietengine.h"
 
 #include <QApplication>
 #include <QDir>
@@ -42,11 +43,7 @@ int main(int argc, char **argv)
     QDir().mkpath(target);
     Settings &settings = Settings::shared();
     settings.setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
-    DatasourceManager::Options options;
-    options.storeDirectory = home.path() + QStringLiteral("/store");
-    options.startTimer = false;
-    options.fetches = false;
-    DatasourceManager engine(options);
+    DatasourceManager engine(test::quietEngine(home.path() + QStringLiteral("/store")));
     desktop::EngineBridge bridge(settings);
     desktop::ShareManager sharing(settings); // the Pocket account the general pane shows
 

@@ -10,6 +10,8 @@
 #include "store/dataitem.h"
 #include "store/query.h"
 
+#include "testfiles.h"
+
 #include <QAction>
 #include <QDropEvent>
 #include <QFile>
@@ -292,11 +294,9 @@ TEST_F(FeedListTest, FoldersMovesAndResets)
 TEST_F(FeedListTest, BackupListAndFailingRestore)
 {
     const QString dir = m_engine->stores().directory();
-    for (const char *name : {"Corvane-v3.2026-12-01.xml", "Corvane-v3.2026-12-03.xml", ".xml"}) {
-        QFile file(dir + u'/' + QString::fromLatin1(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<opml version=\"1.0\"><body><outline xmlUrl=\"http://restored.example/rss\"/></body></opml>");
-    }
+    for (const char *name : {"Corvane-v3.2026-12-01.xml", "Corvane-v3.2026-12-03.xml", ".xml"})
+        test::writeFile(dir + u'/' + QString::fromLatin1(name),
+                        "<opml version=\"1.0\"><body><outline xmlUrl=\"http://restored.example/rss\"/></body></opml>");
     m_pane->rebuildRestoreItems();
     QStringList titles;
     for (QAction *action : m_pane->opmlMenu()->actions())
@@ -316,11 +316,7 @@ TEST_F(FeedListTest, BackupListAndFailingRestore)
     // A truncated file restores nothing and deletes nothing.
     addSource(QStringLiteral("http://mine.example/rss"));
     const QString broken = m_dir.filePath(QStringLiteral("broken.opml"));
-    {
-        QFile file(broken);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<opml version=\"1.0\"><body><outline xmlUrl=\"http://new.example/rss\"/><outl");
-    }
+    test::writeFile(broken, "<opml version=\"1.0\"><body><outline xmlUrl=\"http://new.example/rss\"/><outl");
     for (const QString &path : {broken, m_dir.filePath(QStringLiteral("missing.opml"))}) {
         SCOPED_TRACE(path.toStdString());
         m_pane->restoreOpml(path);

@@ -4,7 +4,7 @@
 #include "sharing/notificationmanager.h"
 #include "ticker/browser.h"
 
-#include "base/log.h"
+#include "logcapture.h"
 
 #include <QDBusArgument>
 #include <QTimer>
@@ -14,12 +14,6 @@ using namespace corvane::test;
 using desktop::NotificationManager;
 
 namespace {
-
-QStringList g_log;
-void captureLog(const QString &line)
-{
-    g_log.append(line);
-}
 
 class NotificationTest : public TickerFixture
 {
@@ -37,13 +31,11 @@ protected:
             m_opened.append(url);
             return true;
         });
-        g_log.clear();
-        setLogSink(captureLog);
+        m_log.clear();
     }
 
     void TearDown() override
     {
-        setLogSink(nullptr);
         desktop::browser::setOpener({});
         settings().removeValue(QStringLiteral("NotificationCenterLevel"));
         m_manager.reset();
@@ -70,6 +62,7 @@ protected:
                          [this] { ++m_failed; });
     }
 
+    LogCapture m_log;
     std::unique_ptr<NotificationServer> m_server;
     ObjectID m_source;
     std::unique_ptr<desktop::MainWindowController> m_bar;
@@ -149,7 +142,7 @@ TEST_F(NotificationTest, AServerThatFailsOrNeverAnswersDoesNotHoldUpTheBar)
     m_manager->displayItem(ids[0]);
     m_manager->displayItem(ids[1]);
     ASSERT_TRUE(spinUntil([this] { return m_failed == 2; }));
-    EXPECT_EQ(g_log.size(), 1) << "one line for a failing server, not one per item";
+    EXPECT_EQ(m_log.size(), 1) << "one line for a failing server, not one per item";
 
     // A server that never answers: displayItem returns with the call still out,
     // and the event loop goes on meanwhile.
@@ -170,7 +163,7 @@ TEST_F(NotificationTest, AServerThatFailsOrNeverAnswersDoesNotHoldUpTheBar)
     m_manager->displayItem(ids[1]);
     EXPECT_TRUE(spinUntil([this] { return m_manager->pendingCalls() == 0; }));
     EXPECT_EQ(m_delivered, 0);
-    EXPECT_EQ(g_log.size(), 1);
+    EXPECT_EQ(m_log.size(), 1);
 }
 
 } // namespace

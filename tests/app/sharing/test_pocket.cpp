@@ -8,9 +8,9 @@
 
 #include "pocketclient.h"
 
-#include "base/log.h"
 #include "base/settings.h"
 
+#include "logcapture.h"
 #include "spinuntil.h"
 
 #include <QCoreApplication>
@@ -26,12 +26,6 @@ using desktop::Pocket;
 using desktop::PocketAccountRow;
 
 namespace {
-
-QStringList g_log;
-void captureLog(const QString &line)
-{
-    g_log.append(line);
-}
 
 const QUrl kA(QStringLiteral("http://example.org/a"));
 const QUrl kB(QStringLiteral("http://example.org/b"));
@@ -50,7 +44,6 @@ protected:
     {
         Settings::shared().setValue(QStringLiteral("PocketBaseURL"), m_pocket.baseUrl());
         Settings::shared().setValue(QStringLiteral("PocketConsumerKey"), FakePocket::kConsumerKey);
-        setLogSink(captureLog);
     }
 
     void TearDown() override
@@ -58,7 +51,6 @@ protected:
         m_pocket.release(100);
         m_wrapper.reset();
         m_client.reset();
-        setLogSink(nullptr);
         Settings::shared().removeValue(QStringLiteral("PocketBaseURL"));
         Settings::shared().removeValue(QStringLiteral("PocketConsumerKey"));
     }
@@ -78,7 +70,7 @@ protected:
         m_client = std::make_unique<PocketClient>(Settings::shared(), open, std::make_unique<PocketAccountStore>(file));
         m_wrapper = std::make_unique<Pocket>(*m_client);
         settle();
-        g_log.clear();
+        m_log.clear();
     }
 
     void settle()
@@ -88,6 +80,7 @@ protected:
         m_client->waitForIdle();
     }
 
+    LogCapture m_log;
     FakePocket m_pocket;
     QTemporaryDir m_dir;
     QStringList m_opened;
@@ -114,9 +107,9 @@ TEST_F(PocketTest, LogsInThroughTheBrowserAndOnlyTheAwaitedCallBack)
 
     for (const char *foreign : {"corvane-pocket:other", "pocket:authorizationFinished", "http://x/authorizationFinished"}) {
         SCOPED_TRACE(foreign);
-        g_log.clear();
+        m_log.clear();
         EXPECT_FALSE(m_client->handleUrl(QUrl(QString::fromLatin1(foreign))));
-        EXPECT_EQ(g_log.size(), 1);
+        EXPECT_EQ(m_log.size(), 1);
     }
     m_wrapper->handleUrl(kCallBack);
     settle();
@@ -171,7 +164,7 @@ TEST_F(PocketTest, LoginFailuresEndLoggedOutWithOneLine)
         }
         EXPECT_EQ(m_wrapper->loginState(), Pocket::LoggedOut);
         EXPECT_EQ(failures, 1);
-        EXPECT_EQ(g_log.size(), 1) << g_log.join(u'\n').toStdString();
+        EXPECT_EQ(m_log.size(), 1) << m_log.lines().join(u'\n').toStdString();
         EXPECT_EQ(m_pocket.server().requestCount(), c.requests);
     }
 }
@@ -252,7 +245,7 @@ TEST_F(PocketTest, RepliesThatAreNotTheExpectedJsonChangeNothing)
         else
             m_wrapper->saveUrl(kA);
         settle();
-        EXPECT_EQ(g_log.size(), 1) << g_log.join(u'\n').toStdString();
+        EXPECT_EQ(m_log.size(), 1) << m_log.lines().join(u'\n').toStdString();
         EXPECT_FALSE(m_wrapper->everUpdated());
         EXPECT_TRUE(m_wrapper->idForUrl(kA).isEmpty());
         EXPECT_EQ(m_pocket.count(QStringLiteral("/v3/send")), 0);

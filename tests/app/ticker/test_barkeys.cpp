@@ -26,14 +26,7 @@ protected:
             specs.append({QStringLiteral("item %1").arg(i), 60.0 * i});
         storeItems(m_source, specs);
         settings().setValue(QStringLiteral("ArrowsOnMouseOver"), true);
-        MainWindowController::Options options;
-        options.clock = &m_clock;
-        options.startTimers = false;
-        m_controller = std::make_unique<MainWindowController>(*m_engine, *m_bridge, settings(), options);
-        m_controller->show();
-        m_controller->window()->resize(240, 600);
-        settle();
-        m_controller->rebuildViews(true);
+        m_controller = makeBar();
         // The pointer of the offscreen screen may rest on an entry.
         for (desktop::DataItemView *view : m_controller->entryViews())
             view->setInactive();

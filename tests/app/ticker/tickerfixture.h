@@ -16,6 +16,7 @@
 #include "store/datasource.h"
 #include "store/storemanager.h"
 
+#include "quietengine.h"
 #include "spinuntil.h"
 
 #include <QCoreApplication>
@@ -56,11 +57,7 @@ protected:
     void SetUp() override
     {
         settings().setValue(QStringLiteral("DefaultFeedsAlreadyCreated"), true);
-        DatasourceManager::Options options;
-        options.storeDirectory = m_dir.path();
-        options.startTimer = false;
-        options.fetches = false;
-        m_engine = std::make_unique<DatasourceManager>(options);
+        m_engine = std::make_unique<DatasourceManager>(quietEngine(m_dir.path()));
         ASSERT_TRUE(m_engine->isOpen());
         settle();
         m_bridge = std::make_unique<desktop::EngineBridge>(settings());
