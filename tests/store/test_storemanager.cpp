@@ -211,6 +211,28 @@ TEST_F(StoreManagerTest, KeywordEditsReMarkTheBackgroundsItems)
     EXPECT_EQ(main->count(Query{Entity::Keyword}), 0);
 }
 
+// A refresh touches pages all over a growing file; the background context
+// reads them through its bounded cache, so they do not stay resident. A
+// whole-table pass puts back each connection's own setting.
+TEST_F(StoreManagerTest, OnlyTheMainContextReadsThroughTheMemoryMap)
+{
+    auto stores = open();
+    const auto mapped = [](Context *context) { return context->database().scalar("PRAGMA mmap_size").toLongLong(); };
+    Context *main = stores->contextMain();
+    Context *background = stores->contextBackground();
+    EXPECT_GT(mapped(main), 0);
+    {
+        const WholeTableReadScope scope(main->database());
+        EXPECT_EQ(mapped(main), 0);
+    }
+    EXPECT_GT(mapped(main), 0);
+    background->performBlockConfinedAndWait([&] {
+        EXPECT_EQ(mapped(background), 0);
+        { const WholeTableReadScope scope(background->database()); }
+        EXPECT_EQ(mapped(background), 0);
+    });
+}
+
 TEST_F(StoreManagerTest, TwoWritersWithinTheDelayMakeOneSave)
 {
     auto stores = open(0.5);

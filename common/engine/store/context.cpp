@@ -118,14 +118,14 @@ bool SaveInfo::touched(Entity entity) const
     return false;
 }
 
-Context::Context(ObjectStore &store, const QString &name)
+Context::Context(ObjectStore &store, const QString &name, ConnectionReads reads)
     : m_store(store)
     , m_name(name)
     , m_liveness(std::make_shared<Liveness>())
 {
     m_liveness->context = this;
     QString error;
-    if (!m_store.openConnection(m_db, &error))
+    if (!m_store.openConnection(m_db, &error, reads))
         logLine(QStringLiteral("error opening a connection to the store: %1").arg(error));
 }
 

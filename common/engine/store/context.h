@@ -1,6 +1,7 @@
 #pragma once
 
 #include "objectid.h"
+#include "objectstore.h"
 #include "query.h"
 #include "record.h"
 #include "sqlitedatabase.h"
@@ -16,7 +17,6 @@
 
 namespace corvane {
 
-class ObjectStore;
 namespace dispatch { class Queue; }
 
 // What one save changed, posted as the did-save notification and handed to
@@ -49,7 +49,7 @@ extern const QString kContextDidSaveNotification;
 class Context
 {
 public:
-    Context(ObjectStore &store, const QString &name);
+    Context(ObjectStore &store, const QString &name, ConnectionReads reads = ConnectionReads::ThroughMap);
     ~Context();
     Context(const Context &) = delete;
     Context &operator=(const Context &) = delete;

@@ -103,7 +103,7 @@ std::unique_ptr<ObjectStore> ObjectStore::open(const QString &directory, OpenOpt
     return store;
 }
 
-bool ObjectStore::openConnection(SqliteDatabase &db, QString *error) const
+bool ObjectStore::openConnection(SqliteDatabase &db, QString *error, ConnectionReads reads) const
 {
     const auto fail = [&] {
         if (error)
@@ -121,7 +121,7 @@ bool ObjectStore::openConnection(SqliteDatabase &db, QString *error) const
     // Reads go through a memory map of the file instead of a copy per page,
     // and a save of a thousand items keeps its pages in the cache rather than
     // spilling them half-way (the size is an upper bound, used as needed).
-    db.exec("PRAGMA mmap_size=" + QByteArray::number(kMappedBytes));
+    db.exec("PRAGMA mmap_size=" + QByteArray::number(reads == ConnectionReads::ThroughMap ? kMappedBytes : 0));
     db.exec("PRAGMA cache_size=-" + QByteArray::number(kCacheKibibytes));
     db.exec("PRAGMA temp_store=MEMORY");
     db.exec("PRAGMA wal_autocheckpoint=8000");
@@ -130,13 +130,14 @@ bool ObjectStore::openConnection(SqliteDatabase &db, QString *error) const
 
 WholeTableReadScope::WholeTableReadScope(SqliteDatabase &db)
     : m_db(db)
+    , m_mappedBytes(QByteArray::number(db.scalar("PRAGMA mmap_size").toLongLong()))
 {
     m_db.exec("PRAGMA mmap_size=0");
 }
 
 WholeTableReadScope::~WholeTableReadScope()
 {
-    m_db.exec("PRAGMA mmap_size=" + QByteArray::number(kMappedBytes));
+    m_db.exec("PRAGMA mmap_size=" + m_mappedBytes);
     m_db.exec("PRAGMA shrink_memory");
 }
 

@@ -26,7 +26,13 @@ public:
 
 private:
     SqliteDatabase &m_db;
+    QByteArray m_mappedBytes; // the connection's own setting, put back at the end
 };
+
+// How a connection reads the file's pages: through a memory map of the file
+// (no copy per page; what it touched stays resident while the store is
+// open), or through its bounded page cache only.
+enum class ConnectionReads { ThroughMap, ThroughPageCache };
 
 // The store file "Corvane-v3.db" (SQLite in WAL mode) and what belongs to it
 // as a whole: the schema, the store's identity (the host part of object
@@ -67,7 +73,8 @@ public:
     std::optional<ObjectID> idForURI(const QString &uri) const;
 
     // Opens a connection configured for this store (WAL, foreign keys).
-    bool openConnection(SqliteDatabase &db, QString *error = nullptr) const;
+    bool openConnection(SqliteDatabase &db, QString *error = nullptr,
+                        ConnectionReads reads = ConnectionReads::ThroughMap) const;
 
     std::recursive_mutex &lock() { return m_lock; }
 
