@@ -55,6 +55,9 @@ DatasourceManager &startEngine(bool withTimer)
     if (!g_engine) {
         DatasourceManager::Options options;
         options.startTimer = withTimer;
+        // No bar surveys the items here: the refreshes' lookups and saves go
+        // through the bounded page cache instead of leaving the file mapped.
+        options.backgroundReads = ConnectionReads::ThroughPageCache;
         g_engine = std::make_unique<DatasourceManager>(options);
         if (!g_engine->isOpen())
             throw StoreUnavailable{g_engine->openErrorText()};

@@ -105,12 +105,7 @@ void StoreManager::openContexts()
 
     m_queue = std::make_unique<dispatch::SerialQueue>(QStringLiteral("org.corvane.backgrounddb"));
     m_queue->sync([this] {
-        // The background context looks items up by index and saves what
-        // refreshes bring, all over a file that grows with every refresh:
-        // through the map each page it touched would stay resident for as
-        // long as the engine runs, so it reads through its page cache.
-        m_background = std::make_unique<Context>(*m_store, QStringLiteral("background"),
-                                                 ConnectionReads::ThroughPageCache);
+        m_background = std::make_unique<Context>(*m_store, QStringLiteral("background"), m_options.backgroundReads);
         m_background->setQueue(m_queue.get());
     });
     if (m_migrated)

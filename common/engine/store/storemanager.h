@@ -3,6 +3,7 @@
 #include "base/date.h"
 #include "base/dispatch.h"
 #include "base/notificationcenter.h"
+#include "objectstore.h"
 
 #include <QDate>
 #include <QSemaphore>
@@ -19,7 +20,6 @@
 namespace corvane {
 
 class Context;
-class ObjectStore;
 struct SaveInfo;
 
 extern const QString kObjectsUpdatedNotification;        // "NotificationObjectsUpdated"
@@ -48,6 +48,11 @@ public:
         // The earliest moment the deferred commit may trim (tests move it).
         double commitDelaySeconds = 2.0;
         double trimIntervalSeconds = 3600.0;
+        // How the background context reads the file. Through the map the
+        // bar's surveys of every item are fast, and each page they or a
+        // refresh touched stays resident; a process without a bar (the
+        // command-line refresh) reads through the bounded page cache.
+        ConnectionReads backgroundReads = ConnectionReads::ThroughMap;
     };
 
     // Must be created on the main thread.

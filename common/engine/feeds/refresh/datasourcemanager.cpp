@@ -102,6 +102,7 @@ void DatasourceManager::initialise()
     storeOptions.resetStore = m_options.resetStore;
     storeOptions.commitDelaySeconds = m_options.commitDelaySeconds;
     storeOptions.trimIntervalSeconds = m_options.trimIntervalSeconds;
+    storeOptions.backgroundReads = m_options.backgroundReads;
     m_stores = std::make_shared<StoreManager>(storeOptions);
     m_pool = std::make_unique<FetchPool>();
     if (!m_stores->isOpen())

@@ -41,6 +41,7 @@ public:
         bool fetches = true;     // false: no subscription is ever fetched (fuzzing)
         double commitDelaySeconds = 2.0;
         double trimIntervalSeconds = 3600.0;
+        ConnectionReads backgroundReads = ConnectionReads::ThroughMap; // see StoreManager::Options
     };
 
     // The process's manager, created on first request with the default options.
