@@ -10,10 +10,13 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
+#include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -84,11 +87,12 @@ Formatter makeAtomFormatter()
     return formatter;
 }
 
-// SimpleDateFormat is costly to build and may not be used by two threads at
-// once. A parse borrows a set of formatters and gives it back when done, so
-// there are only as many sets as parses ever ran at one moment, not one per
-// thread that ever parsed (a refresh parses on whichever pool thread
-// fetched, and those come and go).
+// SimpleDateFormat is costly to build (a set of RSS formatters holds about
+// 350 KB) and may not be used by two threads at once. A parse borrows a set
+// of formatters and gives it back when done. There are at most as many sets
+// as the machine has cores (two at least): a parse takes microseconds, so a
+// refresh on twenty pool threads waits briefly for a set instead of keeping
+// twenty of them.
 template<typename Set>
 class FormatterLender
 {
@@ -121,12 +125,14 @@ public:
     Loan borrow()
     {
         {
-            std::lock_guard guard(m_lock);
+            std::unique_lock lock(m_lock);
+            m_returned.wait(lock, [this] { return !m_free.empty() || m_made < kMaxSets; });
             if (!m_free.empty()) {
                 std::unique_ptr<Set> set = std::move(m_free.back());
                 m_free.pop_back();
                 return Loan(*this, std::move(set));
             }
+            ++m_made;
         }
         return Loan(*this, std::make_unique<Set>(m_make()));
     }
@@ -134,12 +140,19 @@ public:
 private:
     void giveBack(std::unique_ptr<Set> set)
     {
-        std::lock_guard guard(m_lock);
-        m_free.push_back(std::move(set));
+        {
+            std::lock_guard guard(m_lock);
+            m_free.push_back(std::move(set));
+        }
+        m_returned.notify_one();
     }
+
+    static inline const size_t kMaxSets = std::max(2u, std::thread::hardware_concurrency());
 
     Make m_make;
     std::mutex m_lock;
+    std::condition_variable m_returned;
+    size_t m_made = 0;
     std::vector<std::unique_ptr<Set>> m_free;
 };
 
